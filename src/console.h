@@ -1,0 +1,11 @@
+// Console device control: the only place the program touches the terminal
+// itself rather than its text.
+#pragma once
+
+// Clears the screen by running "clear"; returns what system() returns.
+int cls();
+// Sets the PC speaker to freq Hz; the tone keeps sounding until the next
+// mk_sound or no_sound. Returns the ioctl result.
+int mk_sound(int freq);
+// Silences the speaker. Returns the ioctl result.
+int no_sound();

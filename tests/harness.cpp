@@ -1,0 +1,276 @@
+#include "harness.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace vq {
+
+namespace {
+
+using clock = std::chrono::steady_clock;
+constexpr auto patience = std::chrono::seconds(20);
+
+template <class Pred, class What>
+void await(Pred done, What what)
+{
+    auto until = clock::now() + patience;
+    while (!done()) {
+        if (clock::now() > until)
+            throw std::runtime_error("timed out waiting for " + std::string(what()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+int signal_number(const std::string &name)
+{
+    for (int s = 1; s < NSIG; ++s)
+        if (const char *abbrev = sigabbrev_np(s); abbrev && name == std::string("SIG") + abbrev)
+            return s;
+    return -1;
+}
+
+std::string strace_cmd(const std::string &dir, const std::vector<std::string> &env,
+                       const std::string &args)
+{
+    std::string cmd = "exec strace -o " + quote(dir + "/trace") + " -e trace=ioctl";
+    for (const auto &e : env)
+        cmd += " -E " + quote(e);
+    return cmd + " " + quote(VQ_BINARY) + " " + args;
+}
+
+Trace parse_trace(const std::string &text)
+{
+    static const std::regex tone(R"(^ioctl\(1, KIOCSOUND, (\d+))");
+    static const std::regex exited(R"(^\+\+\+ exited with (\d+) \+\+\+)");
+    static const std::regex killed(R"(^\+\+\+ killed by (SIG\w+))");
+    Trace t;
+    std::istringstream in(text);
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (std::regex_search(line, m, tone)) {
+            t.tones.push_back(std::stoi(m[1]));
+            t.events.push_back(m[1]);
+        } else if (line.rfind("--- stopped by ", 0) == 0) {
+            t.events.push_back("stopped");
+        } else if (line.rfind("--- SIGCONT ", 0) == 0) {
+            t.events.push_back("continued");
+        } else if (std::regex_search(line, m, exited)) {
+            t.exited = true;
+            t.code = std::stoi(m[1]);
+        } else if (std::regex_search(line, m, killed)) {
+            t.signal = signal_number(m[1]);
+        }
+    }
+    return t;
+}
+
+std::string proc(int pid, const char *file)
+{
+    return slurp("/proc/" + std::to_string(pid) + "/" + file);
+}
+
+// Completed read() calls of the process (its reaped children's included).
+long reads(int pid)
+{
+    std::istringstream io(proc(pid, "io"));
+    for (std::string key; io >> key;) {
+        long n = 0;
+        io >> n;
+        if (key == "syscr:")
+            return n;
+    }
+    return -1;
+}
+
+char state(int pid)
+{
+    std::string stat = proc(pid, "stat");
+    auto close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ? 'X' : stat[close + 2];
+}
+
+// Asleep in read(0, ...): waiting for the user, using no CPU.
+bool reading(int pid)
+{
+    return state(pid) == 'S' && proc(pid, "syscall").rfind("0 0x0 ", 0) == 0;
+}
+
+std::string whereabouts(int pid)
+{
+    return ": pid " + std::to_string(pid) + ", state " + state(pid) + ", syscall " +
+           proc(pid, "syscall");
+}
+
+std::string executable(int pid)
+{
+    char buf[4096];
+    auto link = "/proc/" + std::to_string(pid) + "/exe";
+    ssize_t n = readlink(link.c_str(), buf, sizeof buf);
+    return n > 0 ? std::string(buf, n) : "";
+}
+
+int child(int pid)
+{
+    int c = 0;
+    auto tid = std::to_string(pid);
+    std::istringstream(proc(pid, ("task/" + tid + "/children").c_str())) >> c;
+    return c;
+}
+
+} // namespace
+
+std::string quote(const std::string &s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string shell(const std::string &cmd)
+{
+    std::string out;
+    if (FILE *p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+            out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+Scratch::Scratch()
+{
+    char tmpl[] = "/tmp/vq-test-XXXXXX";
+    if (!mkdtemp(tmpl))
+        throw std::runtime_error("mkdtemp failed");
+    path = tmpl;
+}
+
+Scratch::~Scratch()
+{
+    shell("rm -rf " + quote(path));
+}
+
+Piped piped(const std::string &input, const std::vector<std::string> &env, const std::string &args)
+{
+    Scratch dir;
+    std::ofstream(dir.path + "/in", std::ios::binary) << input;
+    shell("cd " + quote(dir.path) + " && (" + strace_cmd(dir.path, env, args) +
+          " <in >out 2>err)");
+    return {parse_trace(slurp(dir.path + "/trace")), slurp(dir.path + "/out"),
+            slurp(dir.path + "/err")};
+}
+
+Term::Term(const std::string &args, const std::vector<std::string> &env)
+{
+    static int count = 0;
+    sock_ = "vq-test-" + std::to_string(getpid()) + "-" + std::to_string(++count);
+    std::ofstream(dir_.path + "/tmux.conf") << "set -g status off\n";
+    // The pane outlives the program, so its last screen can still be read.
+    std::string cmd = "(" + strace_cmd(dir_.path, env, args) + "); exec sleep 3600";
+    tmux("-f " + quote(dir_.path + "/tmux.conf") + " new-session -d -x 80 -y 25 -s vq " +
+         quote(cmd));
+    try {
+        int pane_pid = std::stoi(tmux("display -p -t vq '#{pane_pid}'"));
+        int strace_pid = 0;
+        // strace forks short-lived probes of its own before the program.
+        char *exe = realpath(VQ_BINARY, nullptr);
+        std::string binary = exe ? exe : VQ_BINARY;
+        free(exe);
+        await(
+            [&] {
+                strace_pid = child(pane_pid);
+                pid_ = strace_pid > 0 ? child(strace_pid) : 0;
+                return pid_ > 0 && executable(pid_) == binary;
+            },
+            [] { return "the program to start"; });
+        wait_input();
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
+
+Term::~Term()
+{
+    stop();
+}
+
+void Term::stop()
+{
+    if (pid_ > 0 && !trace().ended())
+        kill(pid_, SIGKILL);
+    tmux("kill-server");
+}
+
+std::string Term::tmux(const std::string &args)
+{
+    return shell("tmux -L " + sock_ + " " + args + " 2>/dev/null");
+}
+
+void Term::type(const std::string &line)
+{
+    long before = reads(pid_);
+    tmux("send-keys -t vq -l " + quote(line) + " \\; send-keys -t vq Enter");
+    await([&] { return trace().ended() || (reads(pid_) > before && reading(pid_)); },
+          [&] { return "the program to take the line " + quote(line) + whereabouts(pid_); });
+}
+
+void Term::press(const std::string &key)
+{
+    tmux("send-keys -t vq " + key);
+}
+
+void Term::wait_input()
+{
+    await([&] { return trace().ended() || reading(pid_); }, [&] { return "the program to wait for input" + whereabouts(pid_); });
+}
+
+void Term::wait_ended()
+{
+    await([&] { return trace().ended(); }, [&] { return "the program to end" + whereabouts(pid_); });
+}
+
+void Term::wait_stopped()
+{
+    await([&] { return state(pid_) == 't' || state(pid_) == 'T'; }, [&] { return "the program to stop" + whereabouts(pid_); });
+}
+
+std::string Term::screen()
+{
+    std::string s = tmux("capture-pane -p -t vq");
+    if (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    return s;
+}
+
+std::pair<int, int> Term::cursor()
+{
+    std::istringstream in(tmux("display -p -t vq '#{cursor_x} #{cursor_y}'"));
+    std::pair<int, int> at{-1, -1};
+    in >> at.first >> at.second;
+    return at;
+}
+
+Trace Term::trace() const
+{
+    return parse_trace(slurp(dir_.path + "/trace"));
+}
+
+} // namespace vq

@@ -1,0 +1,74 @@
+// Runs the real binary as a person would, in an 80x25 tmux pane or with its
+// standard streams on files, under strace, and reports what it asked of the
+// console.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vq {
+
+struct Trace {
+    std::vector<int> tones;          // N of every ioctl(1, KIOCSOUND, N), in order
+    std::vector<std::string> events; // tones as numbers, plus "stopped" and "continued"
+    bool exited = false;             // ended by exit (code) or by a signal (signal)
+    int code = -1;
+    int signal = 0;
+    bool ended() const { return exited || signal != 0; }
+};
+
+std::string quote(const std::string &s);
+// Runs a shell command and returns its standard output.
+std::string shell(const std::string &cmd);
+std::string slurp(const std::string &path);
+
+// A folder of its own under /tmp, removed when the object goes.
+struct Scratch {
+    Scratch();
+    ~Scratch();
+    std::string path;
+};
+
+struct Piped {
+    Trace trace;
+    std::string out, err;
+};
+
+// The program with `input` as standard input and standard output and error
+// on files. `env` is a list of NAME=value for strace -E, `args` its
+// command-line arguments, already quoted.
+Piped piped(const std::string &input, const std::vector<std::string> &env = {},
+            const std::string &args = "");
+
+// The program in an 80x25 tmux pane, the way it would run on a console.
+class Term {
+  public:
+    explicit Term(const std::string &args = "", const std::vector<std::string> &env = {});
+    ~Term();
+    Term(const Term &) = delete;
+    Term &operator=(const Term &) = delete;
+
+    // Types the line and Return, then waits until the program reads again or ends.
+    void type(const std::string &line);
+    // Presses one tmux key (e.g. "C-d") without waiting.
+    void press(const std::string &key);
+    // Waits until the program blocks reading standard input, or has ended.
+    void wait_input();
+    void wait_ended();
+    // Waits until the program is stopped by job control.
+    void wait_stopped();
+    std::string screen();
+    std::pair<int, int> cursor(); // column, row; 0-based
+    Trace trace() const;
+    int pid() const { return pid_; }
+
+  private:
+    void stop();
+    std::string tmux(const std::string &args);
+    Scratch dir_;
+    std::string sock_;
+    int pid_ = 0;
+};
+
+} // namespace vq

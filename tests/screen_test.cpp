@@ -1,0 +1,153 @@
+// The program in an 80x25 terminal: what the person types, what the console
+// is asked to sound, and what the screen shows.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+// The menu as it stands on a freshly cleared screen, cursor after the colon.
+const std::string menu = R"(
+
+             +----------------------+
+             | Vastrel-Quimbok 0.90 |
+             |       for Linux      |###
+             +----------------------+###
+             |   [1] Level freq 1   |###
+             |   [2] Level freq 2   |###
+             |   [3] Level freq 3   |###
+             |   [4] Level freq 4   |###
+             |   [5] Level freq 5   |###
+             |   [9] Exit Program   |###
+             +----------------------+###
+                 #######################
+                 #######################
+                  Select choice :)";
+
+const std::string farewell = "Good bye thank... to use :>\n"
+                             "Vastrel-Quimbok V 0.90 for LINUX\n" // the pane drops trailing spaces
+                             "By Tolvane Rusk\n"
+                             "tolvane.rusk@example.org\n";
+
+std::string run_prompt(int level)
+{
+    return "<< Vastrel-Quimbok Level " + std::to_string(level) + " Running...Press 9 Return >>:";
+}
+
+// The whole 25-row screen: the menu, then `below` from the cursor after its colon.
+std::string screen(const std::string &below)
+{
+    std::string s = menu + below;
+    int rows = 1;
+    for (char c : s)
+        rows += c == '\n';
+    return s + std::string(25 - rows, '\n');
+}
+
+// "^D" stands for Ctrl-D on an empty line: end of input.
+void enter(vq::Term &term, const std::string &line)
+{
+    if (line == "^D") {
+        term.press("C-d");
+        term.wait_ended();
+    } else {
+        term.type(line);
+    }
+}
+
+struct Case {
+    const char *name;
+    std::vector<std::string> lines; // typed from the start, each followed by Return
+    std::vector<int> tones;         // every KIOCSOUND argument, in order
+    std::string below;              // the screen after the menu's colon
+    bool ended;                     // the program has exited with status 0
+};
+
+const Case cases[] = {
+    // Each level: the chirp, then its divisor, set by the pending line end.
+    {"Level1", {"1"}, {1193, 0, 74}, "1\n" + run_prompt(1), false},
+    {"Level2", {"2"}, {1193, 0, 70}, "2\n" + run_prompt(2), false},
+    {"Level3", {"3"}, {1193, 0, 66}, "3\n" + run_prompt(3), false},
+    {"Level4", {"4"}, {1193, 0, 62}, "4\n" + run_prompt(4), false},
+    {"Level5", {"5"}, {1193, 0, 59}, "5\n" + run_prompt(5), false},
+    // The rest of the menu line goes to the run.
+    {"ThirteenRunsLevel1", {"13"}, {1193, 0, 74, 74}, "13\n" + run_prompt(1), false},
+    {"ThirtyNineStopsAtOnce", {"39"}, {1193, 0, 0}, "", false},
+    {"TwentyFiveStaysLevel2", {"25"}, {1193, 0, 70, 70}, "25\n" + run_prompt(2), false},
+    // While sounding, every character but '9' sets the tone again.
+    {"OtherKeysKeepSounding", {"2", "abc"}, {1193, 0, 70, 70, 70, 70, 70},
+     "2\n" + run_prompt(2) + "abc\n", false},
+    {"NineStops", {"4", "9"}, {1193, 0, 62, 0}, "", false},
+    {"NineMidLineStops", {"2", "x9y"}, {1193, 0, 70, 70, 0}, "", false},
+    {"NineAfterSpacesStops", {"2", "  9"}, {1193, 0, 70, 70, 70, 0}, "", false},
+    {"SecondNineLeaves", {"2", "99"}, {1193, 0, 70, 0}, farewell, true},
+    // Keys that select nothing redraw the menu.
+    {"X", {"x"}, {}, "", false},
+    {"Zero", {"0"}, {}, "", false},
+    {"Six", {"6"}, {}, "", false},
+    {"Seven", {"7"}, {}, "", false},
+    {"Eight", {"8"}, {}, "", false},
+    // Leaving: farewell under the menu, status 0.
+    {"NineLeaves", {"9"}, {}, "9\n" + farewell, true},
+    {"RunThenLeave", {"5", "9", "9"}, {1193, 0, 59, 0}, "9\n" + farewell, true},
+    {"EndOfInputAtMenu", {"^D"}, {}, farewell, true},
+    {"EndOfInputWhileSounding", {"3", "^D"}, {1193, 0, 66, 0}, farewell, true},
+};
+
+void PrintTo(const Case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class Typing : public testing::TestWithParam<Case> {};
+
+TEST_P(Typing, ConsoleAndScreen)
+{
+    const Case &c = GetParam();
+    vq::Term term;
+    for (const auto &line : c.lines)
+        enter(term, line);
+    vq::Trace t = term.trace();
+    EXPECT_EQ(t.tones, c.tones);
+    EXPECT_EQ(term.screen(), screen(c.below));
+    if (c.ended) {
+        term.wait_ended();
+        t = term.trace();
+        EXPECT_TRUE(t.exited && t.code == 0) << "status " << t.code << " signal " << t.signal;
+    } else {
+        EXPECT_FALSE(t.ended());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Menu, Typing, testing::ValuesIn(cases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Arguments change nothing: the same picture, cursor after the colon.
+class Arguments : public testing::TestWithParam<const char *> {};
+
+TEST_P(Arguments, AreIgnored)
+{
+    vq::Term term(GetParam());
+    EXPECT_EQ(term.screen(), screen(""));
+    EXPECT_EQ(term.cursor(), std::make_pair(33, 15));
+    term.type("9");
+    term.wait_ended();
+    EXPECT_EQ(term.trace().code, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Start, Arguments, testing::Values("", "--help", "3 9", "-"));
+
+TEST(Clear, MissingFromPathLeavesTheProgramWorking)
+{
+    vq::Term term("", {"PATH=/nonexistent"});
+    EXPECT_NE(term.screen().find("Select choice :"), std::string::npos);
+    for (const char *line : {"1", "9", "9"})
+        term.type(line);
+    term.wait_ended();
+    vq::Trace t = term.trace();
+    EXPECT_EQ(t.tones, (std::vector<int>{1193, 0, 74, 0}));
+    EXPECT_EQ(t.code, 0);
+    EXPECT_NE(term.screen().find("Select choice :9\n" + farewell), std::string::npos);
+}
+
+} // namespace

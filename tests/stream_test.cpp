@@ -1,0 +1,113 @@
+// The program with its standard streams on files: exact bytes written, and
+// what any input, however odd, leads to.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "harness.h"
+
+namespace {
+
+const std::string menu = "\n\n             +----------------------+\n"
+                         "             | Vastrel-Quimbok 0.90 |\n"
+                         "             |       for Linux      |###\n"
+                         "             +----------------------+###\n"
+                         "             |   [1] Level freq 1   |###\n"
+                         "             |   [2] Level freq 2   |###\n"
+                         "             |   [3] Level freq 3   |###\n"
+                         "             |   [4] Level freq 4   |###\n"
+                         "             |   [5] Level freq 5   |###\n"
+                         "             |   [9] Exit Program   |###\n"
+                         "             +----------------------+###\n"
+                         "                 #######################\n"
+                         "                 #######################\n"
+                         "                  Select choice :";
+
+const std::string farewell = "Good bye thank... to use :>\n"
+                             "Vastrel-Quimbok V 0.90 for LINUX \n"
+                             "By Tolvane Rusk\n"
+                             "tolvane.rusk@example.org\n";
+
+size_t count(const std::string &hay, const std::string &needle)
+{
+    size_t n = 0;
+    for (auto at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(Redirected, OutputIsExactAndInOrder)
+{
+    // What "clear" itself writes for this terminal type: the program's text
+    // must come out around it in the order written, never held back.
+    const std::string clr = vq::shell("TERM=xterm clear");
+    ASSERT_FALSE(clr.empty());
+    vq::Piped p = vq::piped("3\n9\n9\n");
+    const std::string run = "<< Vastrel-Quimbok Level 3 Running...Press 9 Return >>:";
+    EXPECT_EQ(p.out, clr + menu + run + clr + clr + menu + clr + menu + farewell);
+    EXPECT_EQ(p.trace.tones, (std::vector<int>{1193, 0, 66, 0}));
+    EXPECT_TRUE(p.trace.exited && p.trace.code == 0);
+    EXPECT_EQ(p.err, "");
+}
+
+TEST(Redirected, EveryByteOutsideTheKeysSelectsNothing)
+{
+    std::vector<int> bytes = {'x', '0', '6', '7', '8', '\0', ' '};
+    for (int b = 0x80; b <= 0xFF; ++b)
+        bytes.push_back(b);
+    for (int b : bytes) {
+        // The byte, then its line end: two more menus, then the farewell at end of input.
+        vq::Piped p = vq::piped(std::string(1, char(b)) + "\n");
+        EXPECT_EQ(count(p.out, menu), 3u) << "byte " << b;
+        EXPECT_EQ(p.trace.tones, std::vector<int>{}) << "byte " << b;
+        EXPECT_EQ(p.out.substr(p.out.size() - farewell.size()), farewell) << "byte " << b;
+        EXPECT_EQ(p.trace.code, 0) << "byte " << b;
+    }
+}
+
+// End of input stops a run like '9', and leaves the menu like '9'.
+struct Ending {
+    const char *input;
+    std::vector<int> tones;
+    size_t menus;
+};
+
+void PrintTo(const Ending &e, std::ostream *os)
+{
+    *os << testing::PrintToString(std::string(e.input));
+}
+
+class EndOfInput : public testing::TestWithParam<Ending> {};
+
+TEST_P(EndOfInput, StopsAndSaysGoodbye)
+{
+    const Ending &e = GetParam();
+    vq::Piped p = vq::piped(e.input);
+    EXPECT_EQ(p.trace.tones, e.tones);
+    EXPECT_EQ(count(p.out, menu), e.menus);
+    EXPECT_EQ(count(p.out, farewell), 1u);
+    EXPECT_TRUE(p.trace.exited && p.trace.code == 0);
+    EXPECT_EQ(p.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, EndOfInput,
+                         testing::Values(Ending{"", {}, 1}, Ending{"x", {}, 2},
+                                         Ending{"2", {1193, 0, 0}, 2},
+                                         Ending{"2\n", {1193, 0, 70, 0}, 2},
+                                         Ending{"2\nab", {1193, 0, 70, 70, 70, 0}, 2},
+                                         Ending{"4\n9\n", {1193, 0, 62, 0}, 3}));
+
+TEST(Redirected, LongLineWithoutLineEnd)
+{
+    // 64 KiB of '1': one run, the tone set for every character after the
+    // first, and silenced when the input ends.
+    vq::Piped p = vq::piped(std::string(65536, '1'));
+    ASSERT_EQ(p.trace.tones.size(), 2u + 65535u + 1u);
+    EXPECT_EQ(p.trace.tones.front(), 1193);
+    EXPECT_EQ(std::count(p.trace.tones.begin(), p.trace.tones.end(), 74), 65535);
+    EXPECT_EQ(p.trace.tones.back(), 0);
+    EXPECT_EQ(p.trace.code, 0);
+    EXPECT_EQ(p.err, "");
+}
+
+} // namespace
