@@ -171,7 +171,10 @@ Piped piped(const std::string &input, const std::vector<std::string> &env, const
 {
     Scratch dir;
     std::ofstream(dir.path + "/in", std::ios::binary) << input;
-    shell("cd " + quote(dir.path) + " && (" + strace_cmd(dir.path, env, args) +
+    // A terminal type for "clear", as a console would have; `env` may override it.
+    std::vector<std::string> vars{"TERM=xterm"};
+    vars.insert(vars.end(), env.begin(), env.end());
+    shell("cd " + quote(dir.path) + " && (" + strace_cmd(dir.path, vars, args) +
           " <in >out 2>err)");
     return {parse_trace(slurp(dir.path + "/trace")), slurp(dir.path + "/out"),
             slurp(dir.path + "/err")};
