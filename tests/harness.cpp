@@ -174,8 +174,10 @@ Piped piped(const std::string &input, const std::vector<std::string> &env, const
     // A terminal type for "clear", as a console would have; `env` may override it.
     std::vector<std::string> vars{"TERM=xterm"};
     vars.insert(vars.end(), env.begin(), env.end());
-    shell("cd " + quote(dir.path) + " && (" + strace_cmd(dir.path, vars, args) +
-          " <in >out 2>err)");
+    // A program that never ends is a failure, not a hung test (strace ignores
+    // the gentler signals while it runs a program).
+    shell("cd " + quote(dir.path) + " && timeout -s KILL 30 sh -c " +
+          quote(strace_cmd(dir.path, vars, args) + " <in >out 2>err"));
     return {parse_trace(slurp(dir.path + "/trace")), slurp(dir.path + "/out"),
             slurp(dir.path + "/err")};
 }

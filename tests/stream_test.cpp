@@ -2,6 +2,10 @@
 // what any input, however odd, leads to.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "harness.h"
@@ -48,6 +52,54 @@ TEST(Redirected, OutputIsExactAndInOrder)
     EXPECT_EQ(p.trace.tones, (std::vector<int>{1193, 0, 66, 0}));
     EXPECT_TRUE(p.trace.exited && p.trace.code == 0);
     EXPECT_EQ(p.err, "");
+}
+
+// Another program driving this one over pipes answers each prompt only once
+// it has arrived, so every prompt must be out before the program waits.
+TEST(Redirected, EachPromptArrivesBeforeTheProgramWaits)
+{
+    int in[2], out[2];
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_EQ(pipe(out), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        for (int fd : {in[0], in[1], out[0], out[1]})
+            close(fd);
+        setenv("TERM", "xterm", 1);
+        execl(VQ_BINARY, VQ_BINARY, nullptr);
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    std::string seen;
+    auto arrives = [&](const std::string &text) {
+        pollfd p{out[0], POLLIN, 0};
+        while (seen.find(text) == std::string::npos && poll(&p, 1, 5000) > 0) {
+            char buf[4096];
+            ssize_t n = read(out[0], buf, sizeof buf);
+            if (n <= 0)
+                break;
+            seen.append(buf, n);
+        }
+        bool found = seen.find(text) != std::string::npos;
+        seen.clear();
+        return found;
+    };
+    auto answer = [&](const char *line) { EXPECT_GT(write(in[1], line, strlen(line)), 0); };
+    EXPECT_TRUE(arrives("Select choice :"));
+    answer("2\n");
+    EXPECT_TRUE(arrives("Running...Press 9 Return >>:"));
+    answer("9\n");
+    EXPECT_TRUE(arrives("Select choice :"));
+    answer("9\n");
+    EXPECT_TRUE(arrives("tolvane.rusk@example.org\n"));
+    close(in[1]);
+    close(out[0]);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(Redirected, EveryByteOutsideTheKeysSelectsNothing)
