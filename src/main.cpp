@@ -1,8 +1,11 @@
 // Vastrel-Quimbok: steady high tones from the PC speaker, picked from a menu,
 // meant to drive insects away.
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "console.h"
 
@@ -26,6 +29,72 @@ unsigned char key()
     return c == EOF ? stop_key : static_cast<unsigned char>(c);
 }
 
+// The level tone now sounding, 0 while silent or chirping: what to set again
+// when the program is continued after a stop.
+volatile sig_atomic_t tone_hz = 0;
+
+// A tone is console state and outlives the process, so silence it, then die
+// of the same signal (the handler was reset to the default on entry) so the
+// shell sees the usual status.
+void on_fatal(int sig)
+{
+    no_sound();
+    raise(sig);
+}
+
+// Silent while stopped; the level tone comes back with the program.
+void on_stop(int sig)
+{
+    int saved = errno;
+    no_sound();
+    struct sigaction dfl {}, mine {};
+    dfl.sa_handler = SIG_DFL;
+    sigaction(sig, &dfl, &mine);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(sig); // stops here until SIGCONT
+    sigaction(sig, &mine, nullptr);
+    if (tone_hz)
+        mk_sound(tone_hz);
+    errno = saved;
+}
+
+void guard_speaker()
+{
+    struct sigaction sa {};
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = on_fatal;
+    sa.sa_flags = SA_RESETHAND;
+    const int fatal[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2};
+    for (int sig : fatal)
+        sigaction(sig, &sa, nullptr);
+    // Restart the blocking read after a stop, so the run goes on where it was.
+    sa.sa_handler = on_stop;
+    sa.sa_flags = SA_RESTART;
+    const int stops[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+    for (int sig : stops)
+        sigaction(sig, &sa, nullptr);
+}
+
+// Installed setuid or setgid, the program would run "clear" through the shell,
+// found on the user's own PATH, with someone else's rights. Become the real
+// user and group for good instead.
+bool drop_privileges()
+{
+    uid_t uid = getuid();
+    gid_t gid = getgid();
+    if (geteuid() == uid && getegid() == gid)
+        return true;
+    if (setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0)
+        return false;
+    uid_t ru, eu, su;
+    gid_t rg, eg, sg;
+    return getresuid(&ru, &eu, &su) == 0 && getresgid(&rg, &eg, &sg) == 0 && ru == uid &&
+           eu == uid && su == uid && rg == gid && eg == gid && sg == gid;
+}
+
 } // namespace
 
 int freq_Quimbok(int level)
@@ -36,8 +105,11 @@ int freq_Quimbok(int level)
     printf("<< Vastrel-Quimbok Level %d Running...Press 9 Return >>:", level);
     // Every character but '9' sets the tone again, line ends included; the
     // line end left from the menu choice is what starts it.
-    while (key() != stop_key)
-        mk_sound(snd[level - 1]);
+    while (key() != stop_key) {
+        tone_hz = snd[level - 1];
+        mk_sound(tone_hz);
+    }
+    tone_hz = 0;
     no_sound();
     cls();
     return 0;
@@ -76,6 +148,11 @@ void make_menu()
 
 int main()
 {
+    if (!drop_privileges()) {
+        fprintf(stderr, "vastrel-quimbok: cannot drop privileges: %s\n", strerror(errno));
+        return 1;
+    }
+    guard_speaker();
     make_menu();
     return 0;
 }
