@@ -41,7 +41,7 @@ int signal_number(const std::string &name)
 std::string strace_cmd(const std::string &dir, const std::vector<std::string> &env,
                        const std::string &args)
 {
-    std::string cmd = "exec strace -o " + quote(dir + "/trace") + " -e trace=ioctl";
+    std::string cmd = "strace -o " + quote(dir + "/trace") + " -e trace=ioctl";
     for (const auto &e : env)
         cmd += " -E " + quote(e);
     return cmd + " " + quote(VQ_BINARY) + " " + args;
@@ -177,7 +177,7 @@ Piped piped(const std::string &input, const std::vector<std::string> &env, const
     // A program that never ends is a failure, not a hung test (strace ignores
     // the gentler signals while it runs a program).
     shell("cd " + quote(dir.path) + " && timeout -s KILL 30 sh -c " +
-          quote(strace_cmd(dir.path, vars, args) + " <in >out 2>err"));
+          quote("exec " + strace_cmd(dir.path, vars, args) + " <in >out 2>err"));
     return {parse_trace(slurp(dir.path + "/trace")), slurp(dir.path + "/out"),
             slurp(dir.path + "/err")};
 }
@@ -187,21 +187,24 @@ Term::Term(const std::string &args, const std::vector<std::string> &env)
     static int count = 0;
     sock_ = "vq-test-" + std::to_string(getpid()) + "-" + std::to_string(++count);
     std::ofstream(dir_.path + "/tmux.conf") << "set -g status off\n";
-    // The pane outlives the program, so its last screen can still be read.
-    std::string cmd = "(" + strace_cmd(dir_.path, env, args) + "); exec sleep 3600";
+    // The program runs as a shell's foreground job would, in a process group
+    // of its own; the pane outlives it, so its last screen can still be read.
+    std::string cmd = "(exec " VQ_FOREGROUND " " + strace_cmd(dir_.path, env, args) +
+                      "); exec sleep 3600";
     tmux("-f " + quote(dir_.path + "/tmux.conf") + " new-session -d -x 80 -y 25 -s vq " +
          quote(cmd));
     try {
         int pane_pid = std::stoi(tmux("display -p -t vq '#{pane_pid}'"));
-        int strace_pid = 0;
-        // strace forks short-lived probes of its own before the program.
+        // Down the line of first children; strace forks short-lived probes of
+        // its own before the program.
         char *exe = realpath(VQ_BINARY, nullptr);
         std::string binary = exe ? exe : VQ_BINARY;
         free(exe);
         await(
             [&] {
-                strace_pid = child(pane_pid);
-                pid_ = strace_pid > 0 ? child(strace_pid) : 0;
+                pid_ = pane_pid;
+                for (int depth = 0; depth < 4 && pid_ > 0 && executable(pid_) != binary; ++depth)
+                    pid_ = child(pid_);
                 return pid_ > 0 && executable(pid_) == binary;
             },
             [] { return "the program to start"; });
@@ -255,6 +258,12 @@ void Term::wait_ended()
 void Term::wait_stopped()
 {
     await([&] { return state(pid_) == 't' || state(pid_) == 'T'; }, [&] { return "the program to stop" + whereabouts(pid_); });
+}
+
+void Term::wait_tones(size_t n)
+{
+    await([&] { return trace().tones.size() >= n; },
+          [&] { return std::to_string(n) + " tones" + whereabouts(pid_); });
 }
 
 std::string Term::screen()

@@ -58,6 +58,8 @@ class Term {
     void wait_ended();
     // Waits until the program is stopped by job control.
     void wait_stopped();
+    // Waits until the program has asked for at least n tones in all.
+    void wait_tones(size_t n);
     std::string screen();
     std::pair<int, int> cursor(); // column, row; 0-based
     Trace trace() const;
