@@ -1,9 +1,9 @@
 // Vastrel-Quimbok: steady high tones from the PC speaker, picked from a menu,
 // meant to drive insects away.
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -47,7 +47,8 @@ void on_stop(int sig)
 {
     int saved = errno;
     no_sound();
-    struct sigaction dfl {}, mine {};
+    struct sigaction dfl = {};
+    struct sigaction mine = {};
     dfl.sa_handler = SIG_DFL;
     sigaction(sig, &dfl, &mine);
     sigset_t only;
@@ -63,7 +64,7 @@ void on_stop(int sig)
 
 void guard_speaker()
 {
-    struct sigaction sa {};
+    struct sigaction sa = {};
     sigemptyset(&sa.sa_mask);
     sa.sa_handler = on_fatal;
     sa.sa_flags = SA_RESETHAND;
@@ -89,8 +90,12 @@ bool drop_privileges()
         return true;
     if (setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0)
         return false;
-    uid_t ru, eu, su;
-    gid_t rg, eg, sg;
+    uid_t ru = 0;
+    uid_t eu = 0;
+    uid_t su = 0;
+    gid_t rg = 0;
+    gid_t eg = 0;
+    gid_t sg = 0;
     return getresuid(&ru, &eu, &su) == 0 && getresgid(&rg, &eg, &sg) == 0 && ru == uid &&
            eu == uid && su == uid && rg == gid && eg == gid && sg == gid;
 }

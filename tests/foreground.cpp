@@ -2,11 +2,11 @@
 // process group of its own that owns the terminal, with a parent in the same
 // session, so that a stop signal really stops it. Waits for it to end however
 // often it is stopped and continued, and never takes the terminal back.
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 int main(int argc, char **argv)
 {

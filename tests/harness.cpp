@@ -1,13 +1,13 @@
 #include "harness.h"
 
-#include <signal.h>
-#include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -19,8 +19,7 @@ namespace {
 using clock = std::chrono::steady_clock;
 constexpr auto patience = std::chrono::seconds(20);
 
-template <class Pred, class What>
-void await(Pred done, What what)
+template <class Pred, class What> void await(Pred done, What what)
 {
     auto until = clock::now() + patience;
     while (!done()) {
@@ -49,25 +48,28 @@ std::string strace_cmd(const std::string &dir, const std::vector<std::string> &e
 
 Trace parse_trace(const std::string &text)
 {
-    static const std::regex tone(R"(^ioctl\(1, KIOCSOUND, (\d+))");
-    static const std::regex exited(R"(^\+\+\+ exited with (\d+) \+\+\+)");
-    static const std::regex killed(R"(^\+\+\+ killed by (SIG\w+))");
+    const std::string tone = "ioctl(1, KIOCSOUND, ";
+    const std::string exited = "+++ exited with ";
+    const std::string killed = "+++ killed by ";
+    auto starts = [](const std::string &line, const std::string &prefix) {
+        return line.rfind(prefix, 0) == 0;
+    };
     Trace t;
     std::istringstream in(text);
-    std::smatch m;
     for (std::string line; std::getline(in, line);) {
-        if (std::regex_search(line, m, tone)) {
-            t.tones.push_back(std::stoi(m[1]));
-            t.events.push_back(m[1]);
-        } else if (line.rfind("--- stopped by ", 0) == 0) {
-            t.events.push_back("stopped");
-        } else if (line.rfind("--- SIGCONT ", 0) == 0) {
-            t.events.push_back("continued");
-        } else if (std::regex_search(line, m, exited)) {
+        if (starts(line, tone)) {
+            t.tones.push_back(std::stoi(line.substr(tone.size())));
+            t.events.push_back(std::to_string(t.tones.back()));
+        } else if (starts(line, "--- stopped by ")) {
+            t.events.emplace_back("stopped");
+        } else if (starts(line, "--- SIGCONT ")) {
+            t.events.emplace_back("continued");
+        } else if (starts(line, exited)) {
             t.exited = true;
-            t.code = std::stoi(m[1]);
-        } else if (std::regex_search(line, m, killed)) {
-            t.signal = signal_number(m[1]);
+            t.code = std::stoi(line.substr(exited.size()));
+        } else if (starts(line, killed)) {
+            std::string name = line.substr(killed.size());
+            t.signal = signal_number(name.substr(0, name.find(' ')));
         }
     }
     return t;
@@ -139,7 +141,7 @@ std::string quote(const std::string &s)
 std::string shell(const std::string &cmd)
 {
     std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) {
+    if (FILE *p = popen(cmd.c_str(), "r")) { // NOLINT(cert-env33-c): runs tmux, strace, sh
         char buf[4096];
         for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
             out.append(buf, n);
@@ -151,7 +153,7 @@ std::string shell(const std::string &cmd)
 std::string slurp(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
+    return {std::istreambuf_iterator<char>(f), {}};
 }
 
 Scratch::Scratch()
@@ -189,8 +191,8 @@ Term::Term(const std::string &args, const std::vector<std::string> &env)
     std::ofstream(dir_.path + "/tmux.conf") << "set -g status off\n";
     // The program runs as a shell's foreground job would, in a process group
     // of its own; the pane outlives it, so its last screen can still be read.
-    std::string cmd = "(exec " VQ_FOREGROUND " " + strace_cmd(dir_.path, env, args) +
-                      "); exec sleep 3600";
+    std::string cmd =
+        "(exec " VQ_FOREGROUND " " + strace_cmd(dir_.path, env, args) + "); exec sleep 3600";
     tmux("-f " + quote(dir_.path + "/tmux.conf") + " new-session -d -x 80 -y 25 -s vq " +
          quote(cmd));
     try {
@@ -245,22 +247,30 @@ void Term::press(const std::string &key)
     tmux("send-keys -t vq " + key);
 }
 
-void Term::wait_input()
+void Term::wait_input() const
 {
-    await([&] { return trace().ended() || reading(pid_); }, [&] { return "the program to wait for input" + whereabouts(pid_); });
+    await([&] { return trace().ended() || reading(pid_); },
+          [&] { return "the program to wait for input" + whereabouts(pid_); });
 }
 
-void Term::wait_ended()
+void Term::wait_ended() const
 {
-    await([&] { return trace().ended(); }, [&] { return "the program to end" + whereabouts(pid_); });
+    await([&] { return trace().ended(); },
+          [&] { return "the program to end" + whereabouts(pid_); });
 }
 
-void Term::wait_stopped()
+void Term::wait_stopped() const
 {
-    await([&] { return state(pid_) == 't' || state(pid_) == 'T'; }, [&] { return "the program to stop" + whereabouts(pid_); });
+    // A ptrace stop looks the same in /proc; strace tells the job-control stop apart.
+    await(
+        [&] {
+            auto events = trace().events;
+            return std::find(events.begin(), events.end(), "stopped") != events.end();
+        },
+        [&] { return "the program to stop" + whereabouts(pid_); });
 }
 
-void Term::wait_tones(size_t n)
+void Term::wait_tones(size_t n) const
 {
     await([&] { return trace().tones.size() >= n; },
           [&] { return std::to_string(n) + " tones" + whereabouts(pid_); });

@@ -54,12 +54,12 @@ class Term {
     // Presses one tmux key (e.g. "C-d") without waiting.
     void press(const std::string &key);
     // Waits until the program blocks reading standard input, or has ended.
-    void wait_input();
-    void wait_ended();
-    // Waits until the program is stopped by job control.
-    void wait_stopped();
+    void wait_input() const;
+    void wait_ended() const;
+    // Waits until the program has been stopped by job control.
+    void wait_stopped() const;
     // Waits until the program has asked for at least n tones in all.
-    void wait_tones(size_t n);
+    void wait_tones(size_t n) const;
     std::string screen();
     std::pair<int, int> cursor(); // column, row; 0-based
     Trace trace() const;

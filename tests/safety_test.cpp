@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -42,11 +42,12 @@ TEST_P(Signals, SilenceThenDieOfTheSignal)
     EXPECT_EQ(t.signal, k.sig);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sounding, Signals,
-    testing::Values(Kill{SIGINT, "3", {1193, 0, 66, 0}}, Kill{SIGTERM, "3", {1193, 0, 66, 0}},
-                    Kill{SIGHUP, "1", {1193, 0, 74, 0}}, Kill{SIGQUIT, "5", {1193, 0, 59, 0}},
-                    Kill{SIGINT, "", {0}}, Kill{SIGHUP, "", {0}}));
+INSTANTIATE_TEST_SUITE_P(Sounding, Signals,
+                         testing::Values(Kill{SIGINT, "3", {1193, 0, 66, 0}},
+                                         Kill{SIGTERM, "3", {1193, 0, 66, 0}},
+                                         Kill{SIGHUP, "1", {1193, 0, 74, 0}},
+                                         Kill{SIGQUIT, "5", {1193, 0, 59, 0}},
+                                         Kill{SIGINT, "", {0}}, Kill{SIGHUP, "", {0}}));
 
 // Ctrl-Z: silent before the stop; after fg the same tone, or silence.
 TEST(Stop, SilentWhileStoppedAndTheToneComesBack)
@@ -103,7 +104,8 @@ TEST(Setuid, RootInstallRunsAsTheUser)
               vq::quote(copy));
     int in[2];
     ASSERT_EQ(pipe(in), 0);
-    std::string uid = std::to_string(nobody->pw_uid), gid = std::to_string(nobody->pw_gid);
+    std::string uid = std::to_string(nobody->pw_uid);
+    std::string gid = std::to_string(nobody->pw_gid);
     pid_t pid = fork();
     if (pid == 0) {
         dup2(in[0], 0);
@@ -111,8 +113,8 @@ TEST(Setuid, RootInstallRunsAsTheUser)
         close(in[1]);
         freopen("/dev/null", "w", stdout);
         setenv("TERM", "xterm", 1);
-        execl("/usr/bin/setpriv", "setpriv", ("--reuid=" + uid).c_str(),
-              ("--regid=" + gid).c_str(), "--clear-groups", copy.c_str(), nullptr);
+        execl("/usr/bin/setpriv", "setpriv", ("--reuid=" + uid).c_str(), ("--regid=" + gid).c_str(),
+              "--clear-groups", copy.c_str(), nullptr);
         _exit(127);
     }
     close(in[0]);

@@ -63,6 +63,7 @@ struct Case {
     bool ended;                     // the program has exited with status 0
 };
 
+// clang-format off
 const Case cases[] = {
     // Each level: the chirp, then its divisor, set by the pending line end.
     {"Level1", {"1"}, {1193, 0, 74}, "1\n" + run_prompt(1), false},
@@ -75,8 +76,7 @@ const Case cases[] = {
     {"ThirtyNineStopsAtOnce", {"39"}, {1193, 0, 0}, "", false},
     {"TwentyFiveStaysLevel2", {"25"}, {1193, 0, 70, 70}, "25\n" + run_prompt(2), false},
     // While sounding, every character but '9' sets the tone again.
-    {"OtherKeysKeepSounding", {"2", "abc"}, {1193, 0, 70, 70, 70, 70, 70},
-     "2\n" + run_prompt(2) + "abc\n", false},
+    {"OtherKeysKeepSounding", {"2", "abc"}, {1193, 0, 70, 70, 70, 70, 70}, "2\n" + run_prompt(2) + "abc\n", false},
     {"NineStops", {"4", "9"}, {1193, 0, 62, 0}, "", false},
     {"NineMidLineStops", {"2", "x9y"}, {1193, 0, 70, 70, 0}, "", false},
     {"NineAfterSpacesStops", {"2", "  9"}, {1193, 0, 70, 70, 70, 0}, "", false},
@@ -93,6 +93,7 @@ const Case cases[] = {
     {"EndOfInputAtMenu", {"^D"}, {}, farewell, true},
     {"EndOfInputWhileSounding", {"3", "^D"}, {1193, 0, 66, 0}, farewell, true},
 };
+// clang-format on
 
 void PrintTo(const Case &c, std::ostream *os)
 {

@@ -58,7 +58,8 @@ TEST(Redirected, OutputIsExactAndInOrder)
 // it has arrived, so every prompt must be out before the program waits.
 TEST(Redirected, EachPromptArrivesBeforeTheProgramWaits)
 {
-    int in[2], out[2];
+    int in[2];
+    int out[2];
     ASSERT_EQ(pipe(in), 0);
     ASSERT_EQ(pipe(out), 0);
     pid_t pid = fork();
