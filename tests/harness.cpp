@@ -138,13 +138,26 @@ std::string quote(const std::string &s)
     return q + "'";
 }
 
+namespace {
+
+// Everything left to read; a read error (a /proc file whose process is gone)
+// ends it like the end of the file.
+std::string drain(FILE *f)
+{
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+        out.append(buf, n);
+    return out;
+}
+
+} // namespace
+
 std::string shell(const std::string &cmd)
 {
     std::string out;
     if (FILE *p = popen(cmd.c_str(), "r")) { // NOLINT(cert-env33-c): runs tmux, strace, sh
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-            out.append(buf, n);
+        out = drain(p);
         pclose(p);
     }
     return out;
@@ -152,8 +165,12 @@ std::string shell(const std::string &cmd)
 
 std::string slurp(const std::string &path)
 {
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
+    std::string out;
+    if (FILE *f = fopen(path.c_str(), "rb")) {
+        out = drain(f);
+        fclose(f);
+    }
+    return out;
 }
 
 Scratch::Scratch()
