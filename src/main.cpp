@@ -65,7 +65,9 @@ void on_stop(int sig)
 void guard_speaker()
 {
     struct sigaction sa = {};
-    sigemptyset(&sa.sa_mask);
+    // Nothing interrupts a handler: a stop inside the fatal handler could
+    // otherwise set the tone again just before the program dies.
+    sigfillset(&sa.sa_mask);
     sa.sa_handler = on_fatal;
     sa.sa_flags = SA_RESETHAND;
     const int fatal[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2};
