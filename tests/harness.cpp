@@ -62,8 +62,6 @@ Trace parse_trace(const std::string &text)
             t.events.push_back(std::to_string(t.tones.back()));
         } else if (starts(line, "--- stopped by ")) {
             t.events.emplace_back("stopped");
-        } else if (starts(line, "--- SIGCONT ")) {
-            t.events.emplace_back("continued");
         } else if (starts(line, exited)) {
             t.exited = true;
             t.code = std::stoi(line.substr(exited.size()));

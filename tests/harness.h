@@ -11,7 +11,7 @@ namespace vq {
 
 struct Trace {
     std::vector<int> tones;          // N of every ioctl(1, KIOCSOUND, N), in order
-    std::vector<std::string> events; // tones as numbers, plus "stopped" and "continued"
+    std::vector<std::string> events; // tones as numbers, and "stopped" for a job-control stop
     bool exited = false;             // ended by exit (code) or by a signal (signal)
     int code = -1;
     int signal = 0;
