@@ -9,6 +9,30 @@
 
 namespace vq {
 
+// What the program writes: the menu, as it stands on a freshly cleared
+// screen with the cursor after the colon, and the farewell text.
+inline const std::string menu = R"(
+
+             +----------------------+
+             | Vastrel-Quimbok 0.90 |
+             |       for Linux      |###
+             +----------------------+###
+             |   [1] Level freq 1   |###
+             |   [2] Level freq 2   |###
+             |   [3] Level freq 3   |###
+             |   [4] Level freq 4   |###
+             |   [5] Level freq 5   |###
+             |   [9] Exit Program   |###
+             +----------------------+###
+                 #######################
+                 #######################
+                  Select choice :)";
+
+inline const std::string farewell = "Good bye thank... to use :>\n"
+                                    "Vastrel-Quimbok V 0.90 for LINUX \n"
+                                    "By Tolvane Rusk\n"
+                                    "tolvane.rusk@example.org\n";
+
 struct Trace {
     std::vector<int> tones;          // N of every ioctl(1, KIOCSOUND, N), in order
     std::vector<std::string> events; // tones as numbers, and "stopped" for a job-control stop

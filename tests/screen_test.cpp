@@ -6,28 +6,14 @@
 
 namespace {
 
-// The menu as it stands on a freshly cleared screen, cursor after the colon.
-const std::string menu = R"(
+using vq::menu;
 
-             +----------------------+
-             | Vastrel-Quimbok 0.90 |
-             |       for Linux      |###
-             +----------------------+###
-             |   [1] Level freq 1   |###
-             |   [2] Level freq 2   |###
-             |   [3] Level freq 3   |###
-             |   [4] Level freq 4   |###
-             |   [5] Level freq 5   |###
-             |   [9] Exit Program   |###
-             +----------------------+###
-                 #######################
-                 #######################
-                  Select choice :)";
-
-const std::string farewell = "Good bye thank... to use :>\n"
-                             "Vastrel-Quimbok V 0.90 for LINUX\n" // the pane drops trailing spaces
-                             "By Tolvane Rusk\n"
-                             "tolvane.rusk@example.org\n";
+// The pane drops trailing spaces, as on the farewell's second line.
+const std::string farewell = [] {
+    std::string s = vq::farewell;
+    s.erase(s.find(" \n"), 1);
+    return s;
+}();
 
 std::string run_prompt(int level)
 {

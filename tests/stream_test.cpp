@@ -12,25 +12,8 @@
 
 namespace {
 
-const std::string menu = "\n\n             +----------------------+\n"
-                         "             | Vastrel-Quimbok 0.90 |\n"
-                         "             |       for Linux      |###\n"
-                         "             +----------------------+###\n"
-                         "             |   [1] Level freq 1   |###\n"
-                         "             |   [2] Level freq 2   |###\n"
-                         "             |   [3] Level freq 3   |###\n"
-                         "             |   [4] Level freq 4   |###\n"
-                         "             |   [5] Level freq 5   |###\n"
-                         "             |   [9] Exit Program   |###\n"
-                         "             +----------------------+###\n"
-                         "                 #######################\n"
-                         "                 #######################\n"
-                         "                  Select choice :";
-
-const std::string farewell = "Good bye thank... to use :>\n"
-                             "Vastrel-Quimbok V 0.90 for LINUX \n"
-                             "By Tolvane Rusk\n"
-                             "tolvane.rusk@example.org\n";
+using vq::farewell;
+using vq::menu;
 
 size_t count(const std::string &hay, const std::string &needle)
 {
