@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Console device control: the only place the program touches the terminal
 // itself rather than its text.
 #pragma once

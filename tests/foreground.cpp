@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a command the way a job-control shell runs a foreground job: in a
 // process group of its own that owns the terminal, with a parent in the same
 // session, so that a stop signal really stops it. Waits for it to end however

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // No way out of the program leaves a tone set, and a setuid install runs
 // with the user's own rights.
 #include <gtest/gtest.h>
