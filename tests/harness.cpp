@@ -18,20 +18,21 @@ namespace vq {
 namespace {
 
 using clock = std::chrono::steady_clock;
-constexpr auto patience = std::chrono::seconds(20);
+constexpr double patience_s = 20;
 
 template <class Pred, class What> void await(Pred done, What what)
 {
-    auto until = clock::now() + patience;
-    while (!done()) {
-        if (clock::now() > until)
-            throw std::runtime_error("timed out waiting for " + std::string(what()));
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    if (!within(patience_s, done))
+        throw std::runtime_error("timed out waiting for " + std::string(what()));
 }
 
 int signal_number(const std::string &name)
 {
+    // strace names real-time signals from the kernel's first one, 32.
+    if (name.rfind("SIGRT_", 0) == 0)
+        return 32 + std::stoi(name.substr(6));
+    if (name == "SIGIO") // glibc's name for it is POLL
+        return SIGIO;
     for (int s = 1; s < NSIG; ++s)
         if (const char *abbrev = sigabbrev_np(s); abbrev && name == std::string("SIG") + abbrev)
             return s;
@@ -41,7 +42,7 @@ int signal_number(const std::string &name)
 std::string strace_cmd(const std::string &dir, const std::vector<std::string> &env,
                        const std::string &args)
 {
-    std::string cmd = "strace -o " + quote(dir + "/trace") + " -e trace=ioctl";
+    std::string cmd = "strace -ttt -o " + quote(dir + "/trace") + " -e trace=ioctl";
     for (const auto &e : env)
         cmd += " -E " + quote(e);
     return cmd + " " + quote(VQ_BINARY) + " " + args;
@@ -57,8 +58,13 @@ Trace parse_trace(const std::string &text)
     };
     Trace t;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
+    for (std::string stamped; std::getline(in, stamped);) {
+        auto space = stamped.find(' ');
+        if (space == std::string::npos)
+            continue;
+        std::string line = stamped.substr(space + 1);
         if (starts(line, tone)) {
+            t.times.push_back(std::stod(stamped));
             t.tones.push_back(std::stoi(line.substr(tone.size())));
             t.events.push_back(std::to_string(t.tones.back()));
         } else if (starts(line, "--- stopped by ")) {
@@ -119,14 +125,6 @@ std::string executable(int pid)
     return n > 0 ? std::string(buf, n) : "";
 }
 
-int child(int pid)
-{
-    int c = 0;
-    auto tid = std::to_string(pid);
-    std::istringstream(proc(pid, ("task/" + tid + "/children").c_str())) >> c;
-    return c;
-}
-
 } // namespace
 
 std::string quote(const std::string &s)
@@ -160,6 +158,25 @@ std::string shell(const std::string &cmd)
         pclose(p);
     }
     return out;
+}
+
+int child(int pid)
+{
+    int c = 0;
+    auto tid = std::to_string(pid);
+    std::istringstream(proc(pid, ("task/" + tid + "/children").c_str())) >> c;
+    return c;
+}
+
+bool within(double seconds, const std::function<bool()> &done)
+{
+    auto until = clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 std::string slurp(const std::string &path)
@@ -200,15 +217,16 @@ Piped piped(const std::string &input, const std::vector<std::string> &env, const
             slurp(dir.path + "/err")};
 }
 
-Term::Term(const std::string &args, const std::vector<std::string> &env)
+Term::Term(const std::string &args, const std::vector<std::string> &env, const std::string &wrapper)
 {
     static int count = 0;
     sock_ = "vq-test-" + std::to_string(getpid()) + "-" + std::to_string(++count);
     std::ofstream(dir_.path + "/tmux.conf") << "set -g status off\n";
     // The program runs as a shell's foreground job would, in a process group
     // of its own; the pane outlives it, so its last screen can still be read.
-    std::string cmd =
-        "(exec " VQ_FOREGROUND " " + strace_cmd(dir_.path, env, args) + "); exec sleep 3600";
+    // No core files from the signals the tests send.
+    std::string cmd = "ulimit -c 0; (exec " VQ_FOREGROUND " " + wrapper + " " +
+                      strace_cmd(dir_.path, env, args) + "); exec sleep 3600";
     tmux("-f " + quote(dir_.path + "/tmux.conf") + " new-session -d -x 80 -y 25 -s vq " +
          quote(cmd));
     try {
@@ -275,13 +293,13 @@ void Term::wait_ended() const
           [&] { return "the program to end" + whereabouts(pid_); });
 }
 
-void Term::wait_stopped() const
+void Term::wait_stopped(long n) const
 {
     // A ptrace stop looks the same in /proc; strace tells the job-control stop apart.
     await(
         [&] {
             auto events = trace().events;
-            return std::find(events.begin(), events.end(), "stopped") != events.end();
+            return std::count(events.begin(), events.end(), "stopped") >= n;
         },
         [&] { return "the program to stop" + whereabouts(pid_); });
 }

@@ -4,6 +4,7 @@
 // console.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +37,7 @@ inline const std::string farewell = "Good bye thank... to use :>\n"
 
 struct Trace {
     std::vector<int> tones;          // N of every ioctl(1, KIOCSOUND, N), in order
+    std::vector<double> times;       // when each of them was asked, in seconds
     std::vector<std::string> events; // tones as numbers, and "stopped" for a job-control stop
     bool exited = false;             // ended by exit (code) or by a signal (signal)
     int code = -1;
@@ -46,7 +48,12 @@ struct Trace {
 std::string quote(const std::string &s);
 // Runs a shell command and returns its standard output.
 std::string shell(const std::string &cmd);
+// Waits up to `seconds` for `done` to hold; says whether it did.
+bool within(double seconds, const std::function<bool()> &done);
 std::string slurp(const std::string &path);
+// The first child of a process, 0 if it has none. The program's first child
+// is its watcher, started before the first menu.
+int child(int pid);
 
 // A folder of its own under /tmp, removed when the object goes.
 struct Scratch {
@@ -67,9 +74,11 @@ Piped piped(const std::string &input, const std::vector<std::string> &env = {},
             const std::string &args = "");
 
 // The program in an 80x25 tmux pane, the way it would run on a console.
+// `wrapper` is a command line that runs it, such as "env --ignore-signal=HUP".
 class Term {
   public:
-    explicit Term(const std::string &args = "", const std::vector<std::string> &env = {});
+    explicit Term(const std::string &args = "", const std::vector<std::string> &env = {},
+                  const std::string &wrapper = "");
     ~Term();
     Term(const Term &) = delete;
     Term &operator=(const Term &) = delete;
@@ -81,8 +90,8 @@ class Term {
     // Waits until the program blocks reading standard input, or has ended.
     void wait_input() const;
     void wait_ended() const;
-    // Waits until the program has been stopped by job control.
-    void wait_stopped() const;
+    // Waits until the program has been stopped by job control n times.
+    void wait_stopped(long n = 1) const;
     // Waits until the program has asked for at least n tones in all.
     void wait_tones(size_t n) const;
     std::string screen();

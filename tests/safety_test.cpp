@@ -13,6 +13,7 @@
 #include <random>
 #include <sstream>
 
+#include "guard.h"
 #include "harness.h"
 
 namespace {
@@ -21,64 +22,130 @@ struct Kill {
     int sig;
     const char *level; // typed at the menu first; "" stays at the menu
     std::vector<int> tones;
+    bool ignored = false; // by whoever started the program: it lives on until 9
 };
+
+std::string name(int sig)
+{
+    const char *abbrev = sigabbrev_np(sig);
+    return abbrev ? abbrev : "RT" + std::to_string(sig);
+}
 
 void PrintTo(const Kill &k, std::ostream *os)
 {
-    *os << sigabbrev_np(k.sig) << " at " << (*k.level ? k.level : "menu");
+    *os << name(k.sig) << (k.ignored ? " ignored" : "") << " at " << (*k.level ? k.level : "menu");
+}
+
+std::vector<Kill> kills()
+{
+    std::vector<Kill> all;
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (lethal(sig))
+            all.push_back({sig, "3", {1193, 0, 66, 0}});
+    all.push_back({SIGINT, "", {0}});
+    all.push_back({SIGHUP, "", {0}});
+    all.push_back({SIGHUP, "3", {1193, 0, 66, 0}, true}); // nohup
+    all.push_back({SIGTSTP, "3", {1193, 0, 66, 0}, true});
+    return all;
 }
 
 class Signals : public testing::TestWithParam<Kill> {};
 
-TEST_P(Signals, SilenceThenDieOfTheSignal)
+TEST_P(Signals, LeaveTheSpeakerSilent)
 {
     const Kill &k = GetParam();
-    vq::Term term;
+    vq::Term term("", {}, k.ignored ? "env --ignore-signal=" + name(k.sig) : "");
     if (*k.level)
         term.type(k.level);
     kill(term.pid(), k.sig);
+    if (k.ignored)
+        for (const char *line : {"9", "9"})
+            term.type(line);
     term.wait_ended();
     vq::Trace t = term.trace();
     EXPECT_EQ(t.tones, k.tones);
-    EXPECT_EQ(t.signal, k.sig);
+    EXPECT_EQ(t.signal, k.ignored ? 0 : k.sig);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sounding, Signals,
-                         testing::Values(Kill{SIGINT, "3", {1193, 0, 66, 0}},
-                                         Kill{SIGTERM, "3", {1193, 0, 66, 0}},
-                                         Kill{SIGHUP, "1", {1193, 0, 74, 0}},
-                                         Kill{SIGQUIT, "5", {1193, 0, 59, 0}},
-                                         Kill{SIGINT, "", {0}}, Kill{SIGHUP, "", {0}}));
+INSTANTIATE_TEST_SUITE_P(Sent, Signals, testing::ValuesIn(kills()), [](const auto &info) {
+    const Kill &k = info.param;
+    return name(k.sig) + (k.ignored ? "_ignored" : "") + (*k.level ? "" : "_at_menu");
+});
 
-// Ctrl-Z: silent before the stop; after fg the same tone, or silence.
+// Ctrl-Z: silent before each stop; after fg the same tone, or silence. A
+// lethal signal sent while stopped ends the program before a tone comes back.
 TEST(Stop, SilentWhileStoppedAndTheToneComesBack)
 {
     struct {
-        const char *level;
+        std::vector<const char *> lines;
+        int stops;
+        int then; // sent while stopped, before SIGCONT
         std::vector<std::string> events;
     } cases[] = {
         // Nothing can be asked while stopped: what follows "stopped" came after SIGCONT.
-        {"4", {"1193", "0", "62", "0", "stopped", "62"}},
-        {"", {"0", "stopped"}},
+        {{"4"}, 2, 0, {"1193", "0", "62", "0", "stopped", "62", "0", "stopped", "62"}},
+        {{"4", "9"}, 1, 0, {"1193", "0", "62", "0", "0", "stopped"}},
+        {{"4"}, 1, SIGTERM, {"1193", "0", "62", "0", "stopped", "0"}}, // kill %1
+        {{"4"}, 1, SIGHUP, {"1193", "0", "62", "0", "stopped", "0"}},  // logout
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.events));
         vq::Term term;
-        if (*c.level)
-            term.type(c.level);
-        size_t before = term.trace().tones.size();
-        kill(term.pid(), SIGTSTP);
-        term.wait_stopped();
-        kill(term.pid(), SIGCONT);
-        if (*c.level)
-            term.wait_tones(before + 2);
+        for (const char *line : c.lines)
+            term.type(line);
+        bool sounding = c.lines.size() == 1;
+        for (int i = 1; i <= c.stops; ++i) {
+            size_t before = term.trace().tones.size();
+            kill(term.pid(), SIGTSTP);
+            term.wait_stopped(i);
+            if (c.then)
+                kill(term.pid(), c.then);
+            kill(term.pid(), SIGCONT);
+            if (sounding && !c.then)
+                term.wait_tones(before + 2);
+        }
+        if (c.then) {
+            term.wait_ended();
+            EXPECT_EQ(term.trace().events, c.events);
+            EXPECT_EQ(term.trace().signal, c.then);
+            continue;
+        }
         term.wait_input();
-        EXPECT_EQ(term.trace().events, c.events) << "level " << c.level;
+        EXPECT_EQ(term.trace().events, c.events);
         // The run goes on where it was: 9 still stops it.
-        term.type("9");
+        if (sounding)
+            term.type("9");
         term.type("9");
         term.wait_ended();
         EXPECT_EQ(term.trace().tones.back(), 0);
         EXPECT_EQ(term.trace().code, 0);
+    }
+}
+
+// Ctrl-C or Ctrl-\ while "clear" runs kills the shell, not the program
+// (system() ignores both meanwhile): the program ends by it all the same.
+TEST(Interrupt, WhileClearRunsEndsTheProgram)
+{
+    const std::pair<const char *, int> keys[] = {{"C-c", SIGINT}, {"C-\\\\", SIGQUIT}};
+    for (const auto &[key, sig] : keys) {
+        vq::Scratch dir;
+        std::string real = vq::shell("command -v clear");
+        real.erase(real.find_last_not_of('\n') + 1);
+        // Slow once the run is under way, and says when it has started.
+        std::string slow = dir.path + "/slow";
+        std::string started = dir.path + "/started";
+        std::ofstream(dir.path + "/clear") << "#!/bin/sh\n[ -e " << slow << " ] || exec " << real
+                                           << "\ntouch " << started << "\nexec sleep 60\n";
+        vq::shell("chmod +x " + vq::quote(dir.path + "/clear"));
+        vq::Term term("", {"PATH=" + dir.path + ":/usr/bin:/bin"});
+        term.type("3");
+        vq::shell("touch " + vq::quote(slow));
+        term.press("9 Enter");
+        ASSERT_TRUE(vq::within(20, [&] { return access(started.c_str(), F_OK) == 0; }));
+        term.press(key);
+        term.wait_ended();
+        EXPECT_EQ(term.trace().tones, (std::vector<int>{1193, 0, 66, 0, 0})) << key;
+        EXPECT_EQ(term.trace().signal, sig) << key;
     }
 }
 
@@ -91,50 +158,91 @@ std::string ids(int pid, const char *which)
     return "";
 }
 
-// A setuid-root copy run by an ordinary user: real, effective, saved and
-// file-system ids are all the user's by the time the menu waits.
+// A setuid-root or setgid-root copy run by an ordinary user: real,
+// effective, saved and file-system ids of the program and of its watcher are
+// all the user's by the time the menu waits.
 TEST(Setuid, RootInstallRunsAsTheUser)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to make a setuid-root copy";
     const passwd *nobody = getpwnam("nobody");
     ASSERT_NE(nobody, nullptr);
-    vq::Scratch dir;
-    std::string copy = dir.path + "/vastrel-quimbok";
-    vq::shell("cp " + vq::quote(VQ_BINARY) + " " + vq::quote(copy) + " && chmod 755 " +
-              vq::quote(dir.path) + " && chown root:root " + vq::quote(copy) + " && chmod 6755 " +
-              vq::quote(copy));
-    int in[2];
-    ASSERT_EQ(pipe(in), 0);
     std::string uid = std::to_string(nobody->pw_uid);
     std::string gid = std::to_string(nobody->pw_gid);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
+    std::string uids = "Uid:\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid;
+    std::string gids = "Gid:\t" + gid + "\t" + gid + "\t" + gid + "\t" + gid;
+    for (const char *mode : {"6755", "4755", "2755"}) {
+        SCOPED_TRACE(mode);
+        vq::Scratch dir;
+        std::string copy = dir.path + "/vastrel-quimbok";
+        vq::shell("cp " + vq::quote(VQ_BINARY) + " " + vq::quote(copy) + " && chmod 755 " +
+                  vq::quote(dir.path) + " && chown root:root " + vq::quote(copy) + " && chmod " +
+                  mode + " " + vq::quote(copy));
+        int in[2];
+        ASSERT_EQ(pipe(in), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            dup2(in[0], 0);
+            close(in[0]);
+            close(in[1]);
+            freopen("/dev/null", "w", stdout);
+            setenv("TERM", "xterm", 1);
+            execl("/usr/bin/setpriv", "setpriv", ("--reuid=" + uid).c_str(),
+                  ("--regid=" + gid).c_str(), "--clear-groups", copy.c_str(), nullptr);
+            _exit(127);
+        }
         close(in[0]);
-        close(in[1]);
-        freopen("/dev/null", "w", stdout);
-        setenv("TERM", "xterm", 1);
-        execl("/usr/bin/setpriv", "setpriv", ("--reuid=" + uid).c_str(), ("--regid=" + gid).c_str(),
-              "--clear-groups", copy.c_str(), nullptr);
-        _exit(127);
+        // Waiting at the menu: asleep in read(0, ...).
+        std::string proc = "/proc/" + std::to_string(pid);
+        EXPECT_TRUE(
+            vq::within(10, [&] { return vq::slurp(proc + "/syscall").rfind("0 0x0 ", 0) == 0; }));
+        for (int p : {int(pid), vq::child(pid)}) {
+            EXPECT_EQ(ids(p, "Uid:"), uids);
+            EXPECT_EQ(ids(p, "Gid:"), gids);
+        }
+        close(in[1]); // end of input: goodbye
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
-    close(in[0]);
-    // Waiting at the menu: asleep in read(0, ...).
-    for (int i = 0; i < 5000; ++i) {
-        std::string sc = vq::slurp("/proc/" + std::to_string(pid) + "/syscall");
-        if (sc.rfind("0 0x0 ", 0) == 0)
-            break;
-        usleep(2000);
+}
+
+// SIGKILL cannot be caught: the watcher silences the speaker on the
+// program's terminal once it is gone, and is gone itself a moment later; so
+// it is after a normal exit.
+TEST(Watcher, SilencesWhenTheProgramIsGoneAndNeverStays)
+{
+    for (bool killed : {true, false}) {
+        SCOPED_TRACE(killed ? "SIGKILL" : "9 and 9");
+        vq::Term term;
+        term.type("3");
+        int watcher = vq::child(term.pid());
+        ASSERT_GT(watcher, 0);
+        std::string w = std::to_string(watcher);
+        // Out of the foreground group, where the keyboard's signals go.
+        EXPECT_EQ(vq::shell("ps -o pgid= -p " + w), vq::shell("ps -o pid= -p " + w));
+        std::string tty = vq::shell("readlink -n /proc/" + std::to_string(term.pid()) + "/fd/1");
+        vq::Scratch dir;
+        std::string log = dir.path + "/watcher";
+        std::string strace = "strace -y -e trace=ioctl -p " + w;
+        vq::shell(strace.append(" -o ").append(log).append(" >/dev/null 2>&1 &"));
+        ASSERT_TRUE(vq::within(20, [&] { return ids(watcher, "TracerPid:") != "TracerPid:\t0"; }));
+        if (killed) {
+            kill(term.pid(), SIGKILL);
+        } else {
+            term.type("9");
+            term.type("9");
+        }
+        std::string silence = "ioctl(1<" + tty + ">, KIOCSOUND, 0";
+        EXPECT_TRUE(vq::within(1, [&] {
+            return vq::slurp(log).find(silence) != std::string::npos;
+        })) << vq::slurp(log);
+        // Gone, or a zombie waiting for its new parent to reap it.
+        EXPECT_TRUE(vq::within(1, [&] {
+            std::string st = ids(watcher, "State:");
+            return st.empty() || st.find("zombie") != std::string::npos;
+        }));
     }
-    std::string u = uid + "\t" + uid + "\t" + uid + "\t" + uid;
-    std::string g = gid + "\t" + gid + "\t" + gid + "\t" + gid;
-    EXPECT_EQ(ids(pid, "Uid:"), "Uid:\t" + u);
-    EXPECT_EQ(ids(pid, "Gid:"), "Gid:\t" + g);
-    close(in[1]); // end of input: goodbye
-    int status = -1;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // Random streams, weighted toward the keys that matter, cut off anywhere.

@@ -77,8 +77,8 @@ const Case cases[] = {
     // Leaving: farewell under the menu, status 0.
     {"NineLeaves", {"9"}, {}, "9\n" + farewell, true},
     {"RunThenLeave", {"5", "9", "9"}, {1193, 0, 59, 0}, "9\n" + farewell, true},
-    {"EndOfInputAtMenu", {"^D"}, {}, farewell, true},
-    {"EndOfInputWhileSounding", {"3", "^D"}, {1193, 0, 66, 0}, farewell, true},
+    {"EndOfInputAtMenu", {"^D"}, {}, "\n" + farewell, true},
+    {"EndOfInputWhileSounding", {"3", "^D"}, {1193, 0, 66, 0}, "\n" + farewell, true},
 };
 // clang-format on
 
@@ -97,6 +97,12 @@ TEST_P(Typing, ConsoleAndScreen)
         enter(term, line);
     vq::Trace t = term.trace();
     EXPECT_EQ(t.tones, c.tones);
+    // Long enough to be heard, short enough not to hold up the level tone.
+    for (size_t i = 0; i + 1 < t.tones.size(); ++i)
+        if (t.tones[i] == 1193) {
+            EXPECT_GE(t.times[i + 1] - t.times[i], 0.010) << "chirp";
+            EXPECT_LT(t.times[i + 1] - t.times[i], 0.060) << "chirp";
+        }
     EXPECT_EQ(term.screen(), screen(c.below));
     if (c.ended) {
         term.wait_ended();

@@ -1,0 +1,184 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "guard.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "console.h"
+
+namespace {
+
+// The level tone now sounding, 0 while silent or chirping: what to set again
+// when the program is continued after a stop.
+volatile sig_atomic_t kept_hz = 0;
+
+// The lethal signals that have the program's handler.
+sigset_t handled;
+
+// The handlers run here, so that a crash that used up the stack still
+// silences the speaker.
+alignas(16) char alt_stack[1 << 16];
+
+// Silence, then die of the same signal: the handler was reset to the default
+// on entry and the signal stays blocked until it returns, so the default
+// action (a core dump, for some) follows and the shell sees the usual status.
+void on_fatal(int sig)
+{
+    no_sound();
+    raise(sig);
+}
+
+// Silent while stopped; the level tone comes back with the program.
+void on_stop(int sig)
+{
+    int saved = errno;
+    no_sound();
+    struct sigaction dfl = {};
+    struct sigaction mine = {};
+    dfl.sa_handler = SIG_DFL;
+    sigaction(sig, &dfl, &mine);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(sig); // stops here until SIGCONT
+    sigaction(sig, &mine, nullptr);
+    // A lethal signal that came while stopped (kill %1 sends SIGTERM, then
+    // SIGCONT) is taken here, before any tone is set again; one that comes
+    // later finds the tone set and silences it.
+    sigprocmask(SIG_UNBLOCK, &handled, nullptr);
+    if (kept_hz)
+        mk_sound(kept_hz);
+    errno = saved;
+}
+
+bool stop_signal(int sig)
+{
+    return sig == SIGTSTP || sig == SIGTTIN || sig == SIGTTOU;
+}
+
+// The watcher's whole life: wait for the program's end, then silence.
+[[noreturn]] void watch(int pipe_end)
+{
+    // Out of the terminal's foreground group, so that the keyboard's signals
+    // reach only the program; and deaf to a hangup or a stop, so that it is
+    // still there to silence the speaker when the program goes.
+    setpgid(0, 0);
+    const int deaf[] = {SIGHUP, SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU};
+    for (int sig : deaf)
+        signal(sig, SIG_IGN);
+    // It reads nothing from the terminal and writes nothing to it.
+    const int unused[] = {0, 2};
+    for (int fd : unused)
+        if (fd != pipe_end)
+            close(fd);
+    // Nothing is ever written to the pipe: it reads as ended once the
+    // program's end of it has closed, however the program ended.
+    char byte = 0;
+    ssize_t n = 0;
+    while ((n = read(pipe_end, &byte, 1)) > 0 || (n < 0 && errno == EINTR)) {
+    }
+    no_sound();
+    _exit(0);
+}
+
+} // namespace
+
+void start_watcher()
+{
+    // Close-on-exec: the shell and "clear" must not hold the program's end.
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return;
+    // No signal may reach the watcher before it has left the foreground group.
+    sigset_t all;
+    sigset_t old;
+    sigfillset(&all);
+    sigprocmask(SIG_SETMASK, &all, &old);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(ends[1]);
+        sigprocmask(SIG_SETMASK, &old, nullptr);
+        watch(ends[0]);
+    }
+    if (pid > 0)
+        setpgid(pid, pid);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    // Without a watcher (no process to spare) the handlers still cover every
+    // way out but SIGKILL.
+    close(ends[0]);
+    if (pid < 0)
+        close(ends[1]);
+}
+
+void guard_speaker()
+{
+    stack_t stack = {};
+    stack.ss_sp = alt_stack;
+    stack.ss_size = sizeof alt_stack;
+    sigaltstack(&stack, nullptr);
+
+    struct sigaction fatal = {};
+    // Nothing interrupts a handler: a stop inside the fatal handler could
+    // otherwise set the tone again just before the program dies.
+    sigfillset(&fatal.sa_mask);
+    fatal.sa_handler = on_fatal;
+    fatal.sa_flags = SA_RESETHAND | SA_ONSTACK;
+    struct sigaction stop = fatal;
+    stop.sa_handler = on_stop;
+    // Restart the blocking read after a stop, so the run goes on where it was.
+    stop.sa_flags = SA_RESTART | SA_ONSTACK;
+
+    sigemptyset(&handled);
+    for (int sig = 1; sig < NSIG; ++sig) {
+        if (!lethal(sig) && !stop_signal(sig))
+            continue;
+        // A signal ignored by whoever started the program (nohup, a script's
+        // &, a shell that ignores stops) stays ignored.
+        struct sigaction was = {};
+        if (sigaction(sig, nullptr, &was) != 0 || was.sa_handler == SIG_IGN)
+            continue;
+        if (stop_signal(sig)) {
+            sigaction(sig, &stop, nullptr);
+        } else if (sigaction(sig, &fatal, nullptr) == 0) {
+            sigaddset(&handled, sig);
+        }
+    }
+}
+
+void keep_tone(int hz)
+{
+    kept_hz = hz;
+}
+
+int relay_interrupt(int status)
+{
+    if (status != -1 && WIFSIGNALED(status) &&
+        (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT))
+        raise(WTERMSIG(status));
+    return status;
+}
+
+// Installed setuid or setgid, the program would run "clear" through the shell,
+// found on the user's own PATH, with someone else's rights. Become the real
+// user and group for good instead.
+bool drop_privileges()
+{
+    uid_t uid = getuid();
+    gid_t gid = getgid();
+    if (geteuid() == uid && getegid() == gid)
+        return true;
+    if (setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0)
+        return false;
+    uid_t ru = 0;
+    uid_t eu = 0;
+    uid_t su = 0;
+    gid_t rg = 0;
+    gid_t eg = 0;
+    gid_t sg = 0;
+    return getresuid(&ru, &eu, &su) == 0 && getresgid(&rg, &eg, &sg) == 0 && ru == uid &&
+           eu == uid && su == uid && rg == gid && eg == gid && sg == gid;
+}
