@@ -185,7 +185,8 @@ TEST(Setuid, RootInstallRunsAsTheUser)
             dup2(in[0], 0);
             close(in[0]);
             close(in[1]);
-            freopen("/dev/null", "w", stdout);
+            if (!freopen("/dev/null", "w", stdout))
+                _exit(127);
             setenv("TERM", "xterm", 1);
             execl("/usr/bin/setpriv", "setpriv", ("--reuid=" + uid).c_str(),
                   ("--regid=" + gid).c_str(), "--clear-groups", copy.c_str(), nullptr);
