@@ -58,7 +58,6 @@ int speaker_request(int fd, unsigned long request, void *arg)
 
 } // namespace
 
-// Both names: 32-bit builds with a 64-bit time_t call the second.
 extern "C" int ioctl(int fd, unsigned long request, ...)
 {
     va_list ap;
@@ -68,12 +67,6 @@ extern "C" int ioctl(int fd, unsigned long request, ...)
     return speaker_request(fd, request, arg);
 }
 
+// The name 32-bit builds with a 64-bit time_t call.
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the C library's name
-extern "C" int __ioctl_time64(int fd, unsigned long request, ...)
-{
-    va_list ap;
-    va_start(ap, request);
-    void *arg = va_arg(ap, void *);
-    va_end(ap);
-    return speaker_request(fd, request, arg);
-}
+extern "C" int __ioctl_time64(int fd, unsigned long request, ...) __attribute__((alias("ioctl")));

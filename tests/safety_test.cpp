@@ -320,7 +320,14 @@ TEST(Watcher, SilencesWhenTheProgramIsGoneAndNeverStays)
         int watcher = vq::child(term.pid());
         ASSERT_GT(watcher, 0);
         std::string w = std::to_string(watcher);
-        EXPECT_EQ(vq::shell("ps -o pgid= -p " + w), vq::shell("ps -o pid= -p " + w));
+        // A process group of its own: after the name, state, parent, group.
+        std::string stat = vq::slurp("/proc/" + w + "/stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        std::string state;
+        int parent = 0;
+        int group = 0;
+        fields >> state >> parent >> group;
+        EXPECT_EQ(group, watcher);
         std::string tty = term.tty();
         // Standard output on the terminal, and the pipe: nothing else.
         std::map<std::string, std::string> fds;
