@@ -105,9 +105,8 @@ long reads(int pid)
 
 char state(int pid)
 {
-    std::string stat = proc(pid, "stat");
-    auto close = stat.rfind(')');
-    return close == std::string::npos || close + 2 >= stat.size() ? 'X' : stat[close + 2];
+    auto fields = stat_fields(pid);
+    return fields.empty() ? 'X' : fields[0][0];
 }
 
 std::string whereabouts(int pid)
@@ -170,6 +169,17 @@ int child(int pid)
     auto tid = std::to_string(pid);
     std::istringstream(proc(pid, ("task/" + tid + "/children").c_str())) >> c;
     return c;
+}
+
+std::vector<std::string> stat_fields(int pid)
+{
+    std::string stat = proc(pid, "stat");
+    auto close = stat.rfind(')');
+    std::vector<std::string> fields;
+    std::istringstream in(close == std::string::npos ? "" : stat.substr(close + 1));
+    for (std::string f; in >> f;)
+        fields.push_back(f);
+    return fields;
 }
 
 bool asleep_in_read(int pid)
@@ -322,7 +332,14 @@ Term::Term(const std::string &args, const std::vector<std::string> &env, const s
                 pid_ = pane_pid;
                 for (int depth = 0; depth < 4 && pid_ > 0 && executable(pid_) != exe; ++depth)
                     pid_ = child(pid_);
-                return pid_ > 0 && executable(pid_) == exe;
+                if (pid_ <= 0 || executable(pid_) != exe)
+                    return false;
+                // The program may have started between two looks, and this
+                // be its first child, the watcher.
+                int parent = std::stoi(stat_fields(pid_).at(1));
+                if (executable(parent) == exe)
+                    pid_ = parent;
+                return true;
             },
             [] { return "the program to start"; });
         wait_input();

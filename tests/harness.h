@@ -64,6 +64,9 @@ std::string slurp(const std::string &path);
 // The first child of a process, 0 if it has none. The program's first child
 // is its watcher, started before the first menu.
 int child(int pid);
+// The fields of /proc/PID/stat after the command name: state, parent,
+// process group, ...; none once the process is gone.
+std::vector<std::string> stat_fields(int pid);
 // Asleep in read(0, ...): waiting for the user, using no CPU.
 bool asleep_in_read(int pid);
 

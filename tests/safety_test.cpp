@@ -320,14 +320,7 @@ TEST(Watcher, SilencesWhenTheProgramIsGoneAndNeverStays)
         int watcher = vq::child(term.pid());
         ASSERT_GT(watcher, 0);
         std::string w = std::to_string(watcher);
-        // A process group of its own: after the name, state, parent, group.
-        std::string stat = vq::slurp("/proc/" + w + "/stat");
-        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
-        std::string state;
-        int parent = 0;
-        int group = 0;
-        fields >> state >> parent >> group;
-        EXPECT_EQ(group, watcher);
+        EXPECT_EQ(vq::stat_fields(watcher).at(2), w) << "a process group of its own";
         std::string tty = term.tty();
         // Standard output on the terminal, and the pipe: nothing else.
         std::map<std::string, std::string> fds;
