@@ -6,10 +6,27 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 #include "console.h"
 
 namespace {
+
+// The standard signals (signal(7)) whose default action ends the process;
+// every real-time signal does too.
+constexpr int standard_lethal[] = {
+    SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,
+    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU,
+    SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS,
+};
+
+bool lethal(int sig)
+{
+    for (int s : standard_lethal)
+        if (s == sig)
+            return true;
+    return sig >= SIGRTMIN && sig <= SIGRTMAX;
+}
 
 // The level tone now sounding, 0 while silent or chirping: what to set again
 // when the program is continued after a stop.
@@ -60,16 +77,19 @@ bool stop_signal(int sig)
     return sig == SIGTSTP || sig == SIGTTIN || sig == SIGTTOU;
 }
 
-// The watcher's whole life: wait for the program's end, then silence.
-[[noreturn]] void watch(int pipe_end)
+// The watcher's whole life: wait for the program's end, then silence. Runs
+// with every signal blocked until it is out of the keyboard's reach.
+[[noreturn]] void watch(int pipe_end, const sigset_t &mask)
 {
     // Out of the terminal's foreground group, so that the keyboard's signals
     // reach only the program; and deaf to a hangup or a stop, so that it is
-    // still there to silence the speaker when the program goes.
+    // still there to silence the speaker when the program goes. Both before
+    // the mask is restored: a Ctrl-C in between would kill it.
     setpgid(0, 0);
     const int deaf[] = {SIGHUP, SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU};
     for (int sig : deaf)
         signal(sig, SIG_IGN);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
     // It reads nothing from the terminal and writes nothing to it.
     const int unused[] = {0, 2};
     for (int fd : unused)
@@ -101,8 +121,7 @@ void start_watcher()
     pid_t pid = fork();
     if (pid == 0) {
         close(ends[1]);
-        sigprocmask(SIG_SETMASK, &old, nullptr);
-        watch(ends[0]);
+        watch(ends[0], old);
     }
     if (pid > 0)
         setpgid(pid, pid);
@@ -114,7 +133,7 @@ void start_watcher()
         close(ends[1]);
 }
 
-void guard_speaker()
+void install_signal_handlers()
 {
     stack_t stack = {};
     stack.ss_sp = alt_stack;
@@ -149,17 +168,17 @@ void guard_speaker()
     }
 }
 
-void keep_tone(int hz)
+void tone_after_stop(int hz)
 {
     kept_hz = hz;
 }
 
-int relay_interrupt(int status)
+void cls_passing_interrupt()
 {
+    int status = cls();
     if (status != -1 && WIFSIGNALED(status) &&
         (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT))
         raise(WTERMSIG(status));
-    return status;
 }
 
 // Installed setuid or setgid, the program would run "clear" through the shell,

@@ -4,24 +4,6 @@
 // with rights its user does not have.
 #pragma once
 
-#include <csignal>
-
-// The catchable signals whose default action ends the process: these, and
-// every real-time signal.
-inline constexpr int lethal_classic[] = {
-    SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,
-    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU,
-    SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS,
-};
-
-inline bool lethal(int sig)
-{
-    for (int s : lethal_classic)
-        if (s == sig)
-            return true;
-    return sig >= SIGRTMIN && sig <= SIGRTMAX;
-}
-
 // Becomes the real user and group for good if started setuid or setgid;
 // false if that failed (errno says why).
 bool drop_privileges();
@@ -30,11 +12,11 @@ bool drop_privileges();
 void start_watcher();
 // Hands every lethal and stop signal that is not ignored to the program's
 // handlers: silence, then the signal's own default action.
-void guard_speaker();
+void install_signal_handlers();
 // The level tone to set again when the program is continued after a stop;
 // 0 while no level tone sounds.
-void keep_tone(int hz);
-// Takes the status of "clear" as system() reports it. Ctrl-C and Ctrl-\ are
-// ignored here while it runs, so a shell killed by them means the key was
-// meant for the program: it then ends the program by that signal.
-int relay_interrupt(int status);
+void tone_after_stop(int hz);
+// Clears the screen with cls(). Ctrl-C and Ctrl-\ are ignored here while
+// "clear" runs, so a shell killed by one of them means the key was meant for
+// the program: it then ends the program by that signal.
+void cls_passing_interrupt();

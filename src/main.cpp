@@ -41,12 +41,12 @@ int freq_Quimbok(int level)
     // line end left from the menu choice is what starts it. End of input
     // stops the run like '9'.
     for (int c = key(); c != stop_key && c != EOF; c = key()) {
-        keep_tone(snd[level - 1]);
+        tone_after_stop(snd[level - 1]);
         mk_sound(snd[level - 1]);
     }
-    keep_tone(0);
+    tone_after_stop(0);
     no_sound();
-    relay_interrupt(cls());
+    cls_passing_interrupt();
     return 0;
 }
 
@@ -56,7 +56,7 @@ void make_menu()
     // after a run stopped with '9'.
     unsigned char last = '\0';
     while (last != stop_key) {
-        relay_interrupt(cls());
+        cls_passing_interrupt();
         printf("\n\n             +----------------------+\n");
         printf("             | Vastrel-Quimbok 0.90 |\n");
         printf("             |       for Linux      |###\n");
@@ -95,7 +95,7 @@ int main()
         return 1;
     }
     start_watcher();
-    guard_speaker();
+    install_signal_handlers();
     make_menu();
     return 0;
 }

@@ -18,6 +18,9 @@ int main(int argc, char **argv)
         setpgid(0, 0);
         signal(SIGTTOU, SIG_IGN);
         tcsetpgrp(0, getpid());
+        // As a job-control shell does for its jobs, whatever this was started with.
+        signal(SIGTSTP, SIG_DFL);
+        signal(SIGTTIN, SIG_DFL);
         signal(SIGTTOU, SIG_DFL);
         execvp(argv[1], argv + 1);
         _exit(127);

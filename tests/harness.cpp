@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "harness.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -39,13 +42,15 @@ int signal_number(const std::string &name)
     return -1;
 }
 
-std::string strace_cmd(const std::string &dir, const std::vector<std::string> &env,
-                       const std::string &args)
+// strace, writing every ioctl of the program, timed, to `trace`.
+std::vector<std::string> strace_argv(const std::string &trace, const std::vector<std::string> &env)
 {
-    std::string cmd = "strace -ttt -o " + quote(dir + "/trace") + " -e trace=ioctl";
-    for (const auto &e : env)
-        cmd += " -E " + quote(e);
-    return cmd + " " + quote(VQ_BINARY) + " " + args;
+    std::vector<std::string> argv = {"strace", "-ttt", "-o", trace, "-e", "trace=ioctl"};
+    for (const auto &e : env) {
+        argv.emplace_back("-E");
+        argv.push_back(e);
+    }
+    return argv;
 }
 
 Trace parse_trace(const std::string &text)
@@ -100,15 +105,8 @@ long reads(int pid)
 
 char state(int pid)
 {
-    std::string stat = proc(pid, "stat");
-    auto close = stat.rfind(')');
-    return close == std::string::npos || close + 2 >= stat.size() ? 'X' : stat[close + 2];
-}
-
-// Asleep in read(0, ...): waiting for the user, using no CPU.
-bool reading(int pid)
-{
-    return state(pid) == 'S' && proc(pid, "syscall").rfind("0 0x0 ", 0) == 0;
+    auto fields = stat_fields(pid);
+    return fields.empty() ? 'X' : fields[0][0];
 }
 
 std::string whereabouts(int pid)
@@ -117,25 +115,16 @@ std::string whereabouts(int pid)
            proc(pid, "syscall");
 }
 
+std::string link_target(const std::string &link)
+{
+    std::error_code ec;
+    return std::filesystem::read_symlink(link, ec).string();
+}
+
 std::string executable(int pid)
 {
-    char buf[4096];
-    auto link = "/proc/" + std::to_string(pid) + "/exe";
-    ssize_t n = readlink(link.c_str(), buf, sizeof buf);
-    return n > 0 ? std::string(buf, n) : "";
+    return link_target("/proc/" + std::to_string(pid) + "/exe");
 }
-
-} // namespace
-
-std::string quote(const std::string &s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-namespace {
 
 // Everything left to read; a read error (a /proc file whose process is gone)
 // ends it like the end of the file.
@@ -149,6 +138,20 @@ std::string drain(FILE *f)
 }
 
 } // namespace
+
+const char *binary()
+{
+    const char *installed = getenv("VQ_BINARY");
+    return installed && *installed ? installed : VQ_BUILT_BINARY;
+}
+
+std::string quote(const std::string &s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
 
 std::string shell(const std::string &cmd)
 {
@@ -166,6 +169,22 @@ int child(int pid)
     auto tid = std::to_string(pid);
     std::istringstream(proc(pid, ("task/" + tid + "/children").c_str())) >> c;
     return c;
+}
+
+std::vector<std::string> stat_fields(int pid)
+{
+    std::string stat = proc(pid, "stat");
+    auto close = stat.rfind(')');
+    std::vector<std::string> fields;
+    std::istringstream in(close == std::string::npos ? "" : stat.substr(close + 1));
+    for (std::string f; in >> f;)
+        fields.push_back(f);
+    return fields;
+}
+
+bool asleep_in_read(int pid)
+{
+    return state(pid) == 'S' && proc(pid, "syscall").rfind("0 0x0 ", 0) == 0;
 }
 
 bool within(double seconds, const std::function<bool()> &done)
@@ -199,20 +218,90 @@ Scratch::Scratch()
 
 Scratch::~Scratch()
 {
-    shell("rm -rf " + quote(path));
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
 }
 
-Piped piped(const std::string &input, const std::vector<std::string> &env, const std::string &args)
+int spawn(const std::vector<std::string> &argv, int in, int out, int err,
+          const std::vector<std::string> &env)
+{
+    std::vector<char *> args;
+    args.reserve(argv.size() + 1);
+    for (const auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        // Moved out of the way first, so that one standard stream cannot
+        // overwrite another before it is copied.
+        int fds[] = {fcntl(in, F_DUPFD_CLOEXEC, 3), fcntl(out, F_DUPFD_CLOEXEC, 3),
+                     fcntl(err, F_DUPFD_CLOEXEC, 3)};
+        for (int fd = 0; fd < 3; ++fd)
+            if (fds[fd] < 0 || dup2(fds[fd], fd) < 0)
+                _exit(126);
+        for (const auto &e : env)
+            putenv(const_cast<char *>(e.c_str()));
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    if (pid > 0)
+        setpgid(pid, pid);
+    return pid;
+}
+
+int reap(int pid, double seconds)
+{
+    int status = -1;
+    if (!within(seconds, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) {
+        kill(-pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    return status;
+}
+
+SlowClear::SlowClear(int nth)
+{
+    std::string real = shell("command -v clear");
+    real.erase(real.find_last_not_of('\n') + 1);
+    const std::string count = quote(dir.path + "/count");
+    std::ofstream(dir.path + "/clear")
+        << "#!/bin/sh\n"
+        << "n=$(($(cat " << count << " 2>/dev/null || echo 0) + 1))\n"
+        << "echo $n >" << count << "\n"
+        << "[ $n = " << nth << " ] || exec " << quote(real) << "\n"
+        << "touch " << quote(dir.path + "/started") << "\n"
+        << "exec sleep 60\n";
+    std::filesystem::permissions(dir.path + "/clear", std::filesystem::perms::owner_all);
+}
+
+std::vector<std::string> SlowClear::env() const
+{
+    return {"PATH=" + dir.path + ":/usr/bin:/bin"};
+}
+
+bool SlowClear::started() const
+{
+    return std::filesystem::exists(dir.path + "/started");
+}
+
+Piped piped(const std::string &input, const std::vector<std::string> &env)
 {
     Scratch dir;
     std::ofstream(dir.path + "/in", std::ios::binary) << input;
     // A terminal type for "clear", as a console would have; `env` may override it.
     std::vector<std::string> vars{"TERM=xterm"};
     vars.insert(vars.end(), env.begin(), env.end());
-    // A program that never ends is a failure, not a hung test (strace ignores
-    // the gentler signals while it runs a program).
-    shell("cd " + quote(dir.path) + " && timeout -s KILL 30 sh -c " +
-          quote("exec " + strace_cmd(dir.path, vars, args) + " <in >out 2>err"));
+    std::vector<std::string> argv = strace_argv(dir.path + "/trace", vars);
+    argv.emplace_back(binary());
+    int in = open((dir.path + "/in").c_str(), O_RDONLY | O_CLOEXEC);
+    int out = open((dir.path + "/out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    int err = open((dir.path + "/err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    int pid = spawn(argv, in, out, err);
+    for (int fd : {in, out, err})
+        close(fd);
+    // A program that never ends is a failure, not a hung test.
+    reap(pid, 30);
     return {parse_trace(slurp(dir.path + "/trace")), slurp(dir.path + "/out"),
             slurp(dir.path + "/err")};
 }
@@ -222,26 +311,35 @@ Term::Term(const std::string &args, const std::vector<std::string> &env, const s
     static int count = 0;
     sock_ = "vq-test-" + std::to_string(getpid()) + "-" + std::to_string(++count);
     std::ofstream(dir_.path + "/tmux.conf") << "set -g status off\n";
+    std::string traced;
+    for (const auto &a : strace_argv(dir_.path + "/trace", env))
+        traced += quote(a) + " ";
     // The program runs as a shell's foreground job would, in a process group
     // of its own; the pane outlives it, so its last screen can still be read.
     // No core files from the signals the tests send.
-    std::string cmd = "ulimit -c 0; (exec " VQ_FOREGROUND " " + wrapper + " " +
-                      strace_cmd(dir_.path, env, args) + "); exec sleep 3600";
+    std::string cmd = "ulimit -c 0; (exec " VQ_FOREGROUND " " + traced + wrapper + " " +
+                      quote(binary()) + " " + args + "); exec sleep 3600";
     tmux("-f " + quote(dir_.path + "/tmux.conf") + " new-session -d -x 80 -y 25 -s vq " +
          quote(cmd));
     try {
         int pane_pid = std::stoi(tmux("display -p -t vq '#{pane_pid}'"));
         // Down the line of first children; strace forks short-lived probes of
         // its own before the program.
-        char *exe = realpath(VQ_BINARY, nullptr);
-        std::string binary = exe ? exe : VQ_BINARY;
-        free(exe);
+        std::error_code ec;
+        std::string exe = std::filesystem::canonical(binary(), ec).string();
         await(
             [&] {
                 pid_ = pane_pid;
-                for (int depth = 0; depth < 4 && pid_ > 0 && executable(pid_) != binary; ++depth)
+                for (int depth = 0; depth < 4 && pid_ > 0 && executable(pid_) != exe; ++depth)
                     pid_ = child(pid_);
-                return pid_ > 0 && executable(pid_) == binary;
+                if (pid_ <= 0 || executable(pid_) != exe)
+                    return false;
+                // The program may have started between two looks, and this
+                // be its first child, the watcher.
+                int parent = std::stoi(stat_fields(pid_).at(1));
+                if (executable(parent) == exe)
+                    pid_ = parent;
+                return true;
             },
             [] { return "the program to start"; });
         wait_input();
@@ -272,18 +370,18 @@ void Term::type(const std::string &line)
 {
     long before = reads(pid_);
     tmux("send-keys -t vq -l " + quote(line) + " \\; send-keys -t vq Enter");
-    await([&] { return trace().ended() || (reads(pid_) > before && reading(pid_)); },
+    await([&] { return trace().ended() || (reads(pid_) > before && asleep_in_read(pid_)); },
           [&] { return "the program to take the line " + quote(line) + whereabouts(pid_); });
 }
 
-void Term::press(const std::string &key)
+void Term::press(const std::string &keys)
 {
-    tmux("send-keys -t vq " + key);
+    tmux("send-keys -t vq " + keys);
 }
 
 void Term::wait_input() const
 {
-    await([&] { return trace().ended() || reading(pid_); },
+    await([&] { return trace().ended() || asleep_in_read(pid_); },
           [&] { return "the program to wait for input" + whereabouts(pid_); });
 }
 
@@ -329,6 +427,11 @@ std::pair<int, int> Term::cursor()
 Trace Term::trace() const
 {
     return parse_trace(slurp(dir_.path + "/trace"));
+}
+
+std::string Term::tty() const
+{
+    return link_target("/proc/" + std::to_string(pid_) + "/fd/1");
 }
 
 } // namespace vq

@@ -11,8 +11,13 @@
 
 namespace vq {
 
+// The program under test: $VQ_BINARY (the installed one, say), or else the
+// one this build made.
+const char *binary();
+
 // What the program writes: the menu, as it stands on a freshly cleared
-// screen with the cursor after the colon, and the farewell text.
+// screen with the cursor after the colon; the prompt of a level run; and the
+// farewell text.
 inline const std::string menu = R"(
 
              +----------------------+
@@ -29,6 +34,11 @@ inline const std::string menu = R"(
                  #######################
                  #######################
                   Select choice :)";
+
+inline std::string run_prompt(int level)
+{
+    return "<< Vastrel-Quimbok Level " + std::to_string(level) + " Running...Press 9 Return >>:";
+}
 
 inline const std::string farewell = "Good bye thank... to use :>\n"
                                     "Vastrel-Quimbok V 0.90 for LINUX \n"
@@ -54,12 +64,37 @@ std::string slurp(const std::string &path);
 // The first child of a process, 0 if it has none. The program's first child
 // is its watcher, started before the first menu.
 int child(int pid);
+// The fields of /proc/PID/stat after the command name: state, parent,
+// process group, ...; none once the process is gone.
+std::vector<std::string> stat_fields(int pid);
+// Asleep in read(0, ...): waiting for the user, using no CPU.
+bool asleep_in_read(int pid);
 
 // A folder of its own under /tmp, removed when the object goes.
 struct Scratch {
     Scratch();
     ~Scratch();
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
     std::string path;
+};
+
+// Starts argv (argv[0] found on PATH) in a process group of its own, with
+// `in`, `out` and `err` as its standard input, output and error and `env`
+// (NAME=value) added to its environment.
+int spawn(const std::vector<std::string> &argv, int in, int out, int err,
+          const std::vector<std::string> &env = {});
+// Waits for a child started by spawn; one that has not ended within
+// `seconds` is killed with its process group. Returns the wait status.
+int reap(int pid, double seconds);
+
+// A "clear" of its own on PATH (env()) that, at its nth run, says so
+// (started()) and then takes a minute instead of clearing.
+struct SlowClear {
+    explicit SlowClear(int nth);
+    std::vector<std::string> env() const;
+    bool started() const;
+    Scratch dir;
 };
 
 struct Piped {
@@ -68,13 +103,12 @@ struct Piped {
 };
 
 // The program with `input` as standard input and standard output and error
-// on files. `env` is a list of NAME=value for strace -E, `args` its
-// command-line arguments, already quoted.
-Piped piped(const std::string &input, const std::vector<std::string> &env = {},
-            const std::string &args = "");
+// on files. `env` is a list of NAME=value for its environment.
+Piped piped(const std::string &input, const std::vector<std::string> &env = {});
 
 // The program in an 80x25 tmux pane, the way it would run on a console.
-// `wrapper` is a command line that runs it, such as "env --ignore-signal=HUP".
+// `wrapper` is a command line that runs it under strace, such as
+// "env --ignore-signal=HUP".
 class Term {
   public:
     explicit Term(const std::string &args = "", const std::vector<std::string> &env = {},
@@ -85,8 +119,8 @@ class Term {
 
     // Types the line and Return, then waits until the program reads again or ends.
     void type(const std::string &line);
-    // Presses one tmux key (e.g. "C-d") without waiting.
-    void press(const std::string &key);
+    // Presses tmux keys (e.g. "C-d", or "9 Enter") without waiting.
+    void press(const std::string &keys);
     // Waits until the program blocks reading standard input, or has ended.
     void wait_input() const;
     void wait_ended() const;
@@ -98,6 +132,8 @@ class Term {
     std::pair<int, int> cursor(); // column, row; 0-based
     Trace trace() const;
     int pid() const { return pid_; }
+    // The terminal the program runs on, as /proc shows its standard output.
+    std::string tty() const;
 
   private:
     void stop();

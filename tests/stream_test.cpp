@@ -3,11 +3,13 @@
 // what any input, however odd, leads to.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "harness.h"
 
@@ -30,12 +32,31 @@ TEST(Redirected, OutputIsExactAndInOrder)
     // must come out around it in the order written, never held back.
     const std::string clr = vq::shell("TERM=xterm clear");
     ASSERT_FALSE(clr.empty());
-    vq::Piped p = vq::piped("3\n9\n9\n");
-    const std::string run = "<< Vastrel-Quimbok Level 3 Running...Press 9 Return >>:";
-    EXPECT_EQ(p.out, clr + menu + run + clr + clr + menu + clr + menu + farewell);
-    EXPECT_EQ(p.trace.tones, (std::vector<int>{1193, 0, 66, 0}));
+    vq::Piped p = vq::piped("1\n9\n2\n9\n3\n9\n4\n9\n5\n9\n9\n");
+    // Per level: the run's prompt, its clear, then the menu twice, for the
+    // pass the run was in and for the line end after the 9.
+    std::string expected = clr + menu;
+    for (int level = 1; level <= 5; ++level)
+        expected.append(vq::run_prompt(level)).append(clr).append(clr + menu).append(clr + menu);
+    EXPECT_EQ(p.out, expected + farewell);
+    // clang-format off
+    EXPECT_EQ(p.trace.tones, (std::vector<int>{1193, 0, 74, 0, 1193, 0, 70, 0, 1193, 0, 66, 0,
+                                               1193, 0, 62, 0, 1193, 0, 59, 0}));
+    // clang-format on
     EXPECT_TRUE(p.trace.exited && p.trace.code == 0);
     EXPECT_EQ(p.err, "");
+    // Each chirp long enough to be heard; typically short enough not to hold
+    // up the level tone (a median, so that a busy machine cannot fail it).
+    std::vector<double> chirps;
+    for (size_t i = 0; i + 1 < p.trace.tones.size(); ++i) {
+        if (p.trace.tones[i] == 1193)
+            chirps.push_back(p.trace.times[i + 1] - p.trace.times[i]);
+    }
+    ASSERT_EQ(chirps.size(), 5u);
+    for (double c : chirps)
+        EXPECT_GE(c, 0.010);
+    std::nth_element(chirps.begin(), chirps.begin() + 2, chirps.end());
+    EXPECT_LT(chirps[2], 0.060) << "median chirp";
 }
 
 // Another program driving this one over pipes answers each prompt only once
@@ -44,18 +65,9 @@ TEST(Redirected, EachPromptArrivesBeforeTheProgramWaits)
 {
     int in[2];
     int out[2];
-    ASSERT_EQ(pipe(in), 0);
-    ASSERT_EQ(pipe(out), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        for (int fd : {in[0], in[1], out[0], out[1]})
-            close(fd);
-        setenv("TERM", "xterm", 1);
-        execl(VQ_BINARY, VQ_BINARY, nullptr);
-        _exit(127);
-    }
+    ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    int pid = vq::spawn({vq::binary()}, in[0], out[1], 2, {"TERM=xterm"});
     close(in[0]);
     close(out[1]);
     std::string seen;
@@ -75,31 +87,37 @@ TEST(Redirected, EachPromptArrivesBeforeTheProgramWaits)
     auto answer = [&](const char *line) { EXPECT_GT(write(in[1], line, strlen(line)), 0); };
     EXPECT_TRUE(arrives("Select choice :"));
     answer("2\n");
-    EXPECT_TRUE(arrives("Running...Press 9 Return >>:"));
+    EXPECT_TRUE(arrives(vq::run_prompt(2)));
     answer("9\n");
     EXPECT_TRUE(arrives("Select choice :"));
     answer("9\n");
     EXPECT_TRUE(arrives("tolvane.rusk@example.org\n"));
     close(in[1]);
     close(out[0]);
-    int status = -1;
-    waitpid(pid, &status, 0);
+    int status = vq::reap(pid, 10);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(Redirected, EveryByteOutsideTheKeysSelectsNothing)
 {
-    std::vector<int> bytes = {'x', '0', '6', '7', '8', '\0', ' '};
+    std::string input;
+    size_t lines = 0;
+    auto add = [&](unsigned char byte) {
+        input += static_cast<char>(byte);
+        input += '\n';
+        ++lines;
+    };
+    for (unsigned char b : std::string("x0678 ") + '\0')
+        add(b);
     for (int b = 0x80; b <= 0xFF; ++b)
-        bytes.push_back(b);
-    for (int b : bytes) {
-        // The byte, then its line end: two more menus, then the farewell at end of input.
-        vq::Piped p = vq::piped(std::string(1, char(b)) + "\n");
-        EXPECT_EQ(count(p.out, menu), 3u) << "byte " << b;
-        EXPECT_EQ(p.trace.tones, std::vector<int>{}) << "byte " << b;
-        EXPECT_EQ(p.out.substr(p.out.size() - farewell.size()), farewell) << "byte " << b;
-        EXPECT_EQ(p.trace.code, 0) << "byte " << b;
-    }
+        add(static_cast<unsigned char>(b));
+    // Each byte and each line end draw the menu again; at end of input, the farewell.
+    vq::Piped p = vq::piped(input);
+    EXPECT_EQ(count(p.out, menu), 1 + 2 * lines);
+    EXPECT_EQ(p.trace.tones, std::vector<int>{});
+    EXPECT_EQ(count(p.out, farewell), 1u);
+    EXPECT_EQ(p.out.substr(p.out.size() - farewell.size()), farewell);
+    EXPECT_TRUE(p.trace.exited && p.trace.code == 0);
 }
 
 // End of input stops a run like '9', and leaves the menu like '9'.
