@@ -98,9 +98,15 @@ struct Kill {
     How how = How::sent;
 };
 
+std::string label(const Kill &k)
+{
+    const char *how[] = {"", "_ignored", "_stack_overflow", "_stop_in_handler"};
+    return name(k.sig) + how[int(k.how)] + (*k.level ? "" : "_at_menu");
+}
+
 void PrintTo(const Kill &k, std::ostream *os)
 {
-    *os << name(k.sig) << " " << int(k.how) << " at " << (*k.level ? k.level : "menu");
+    *os << label(k);
 }
 
 std::vector<Kill> kills()
@@ -152,14 +158,18 @@ TEST_P(Signals, LeaveTheSpeakerSilent)
     EXPECT_EQ(t.signal, k.how == How::ignored ? 0 : k.sig);
 }
 
-std::string case_name(const testing::TestParamInfo<Kill> &info)
-{
-    const Kill &k = info.param;
-    const char *how[] = {"", "_ignored", "_stack_overflow", "_stop_in_handler"};
-    return name(k.sig) + how[int(k.how)] + (*k.level ? "" : "_at_menu");
-}
+INSTANTIATE_TEST_SUITE_P(Sent, Signals, testing::ValuesIn(kills()),
+                         [](const auto &info) { return label(info.param); });
 
-INSTANTIATE_TEST_SUITE_P(Sent, Signals, testing::ValuesIn(kills()), case_name);
+// The tables above are only as good as the probe: signal(7) says what it
+// must at least find.
+TEST(Kernel, SaysWhichSignalsEndOrStopAProcess)
+{
+    const auto &lethal = kernel().lethal;
+    for (int sig : {SIGHUP, SIGTERM, SIGPIPE, SIGRTMIN, SIGRTMAX})
+        EXPECT_NE(std::find(lethal.begin(), lethal.end(), sig), lethal.end()) << name(sig);
+    EXPECT_EQ(kernel().stop, (std::vector<int>{SIGTSTP, SIGTTIN, SIGTTOU}));
+}
 
 // Job control: silent before each stop; after fg the same tone, or silence. A
 // lethal signal sent while stopped ends the program before a tone comes back.
