@@ -377,7 +377,7 @@ class Property : public testing::TestWithParam<unsigned> {};
 
 TEST_P(Property, AnyInputEndsCleanlyAndLeavesTheSpeakerSilent)
 {
-    constexpr unsigned per_shard = 50;
+    constexpr unsigned per_shard = 30;
     const std::vector<int> allowed = {1193, 74, 70, 66, 62, 59};
     for (unsigned seed = 1 + GetParam() * per_shard; seed <= (GetParam() + 1) * per_shard; ++seed) {
         std::mt19937 rng(seed);
@@ -412,6 +412,6 @@ TEST_P(Property, AnyInputEndsCleanlyAndLeavesTheSpeakerSilent)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, Property, testing::Range(0u, 6u));
+INSTANTIATE_TEST_SUITE_P(Seeds, Property, testing::Range(0u, 4u));
 
 } // namespace
