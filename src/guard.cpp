@@ -12,20 +12,25 @@
 
 namespace {
 
-// The standard signals (signal(7)) whose default action ends the process;
-// every real-time signal does too.
-constexpr int standard_lethal[] = {
-    SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,
-    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU,
-    SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS,
-};
-
+// Whether a signal's default action ends the process: every signal's does
+// (signal(7)) but these few, which are ignored, continue or stop it. Which
+// signals exist differs between architectures (SIGSTKFLT on x86, SIGEMT on
+// mips and alpha, SIGLOST on sparc); these few are the same everywhere.
 bool lethal(int sig)
 {
-    for (int s : standard_lethal)
-        if (s == sig)
-            return true;
-    return sig >= SIGRTMIN && sig <= SIGRTMAX;
+    switch (sig) {
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGURG:
+    case SIGWINCH:
+    case SIGSTOP:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+        return false;
+    default:
+        return true;
+    }
 }
 
 // The level tone now sounding, 0 while silent or chirping: what to set again
@@ -152,6 +157,8 @@ void install_signal_handlers()
     stop.sa_flags = SA_RESTART | SA_ONSTACK;
 
     sigemptyset(&handled);
+    // sigaction refuses SIGKILL, SIGSTOP and the real-time signals the C
+    // library keeps for itself.
     for (int sig = 1; sig < NSIG; ++sig) {
         if (!lethal(sig) && !stop_signal(sig))
             continue;

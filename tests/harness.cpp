@@ -2,6 +2,7 @@
 #include "harness.h"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,9 +32,10 @@ template <class Pred, class What> void await(Pred done, What what)
 
 int signal_number(const std::string &name)
 {
-    // strace names real-time signals from the kernel's first one, 32.
+    // strace counts real-time signals from the kernel's first one, not from
+    // the C library's SIGRTMIN.
     if (name.rfind("SIGRT_", 0) == 0)
-        return 32 + std::stoi(name.substr(6));
+        return __SIGRTMIN + std::stoi(name.substr(6));
     if (name == "SIGIO") // glibc's name for it is POLL
         return SIGIO;
     for (int s = 1; s < NSIG; ++s)
@@ -184,7 +186,10 @@ std::vector<std::string> stat_fields(int pid)
 
 bool asleep_in_read(int pid)
 {
-    return state(pid) == 'S' && proc(pid, "syscall").rfind("0 0x0 ", 0) == 0;
+    // /proc gives the system call by its number, which differs between
+    // architectures, and its arguments in hex: here, the file descriptor 0.
+    return state(pid) == 'S' &&
+           proc(pid, "syscall").rfind(std::to_string(SYS_read) + " 0x0 ", 0) == 0;
 }
 
 bool within(double seconds, const std::function<bool()> &done)
