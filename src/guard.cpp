@@ -2,10 +2,12 @@
 #include "guard.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 
 #include "console.h"
@@ -82,6 +84,31 @@ bool stop_signal(int sig)
     return sig == SIGTSTP || sig == SIGTTIN || sig == SIGTTOU;
 }
 
+// After a hangup of the console (its login shell killed, the user logged
+// out) every file open on it fails with EIO, but the console itself lives on
+// and belongs to no session. A new session that opens it again by name gets
+// it as its controlling terminal, where the kernel takes the request again.
+// That is left to a child, not waited for: the watcher leads a process group
+// and cannot start a session itself. Where the console has been given back
+// to root, or is already another session's terminal, the open or the request
+// is refused, and nothing more is tried.
+void silence_hung_up(const char *console)
+{
+    if (fork() != 0)
+        return;
+    setsid();
+    // Opened for reading and without O_NOCTTY: only so does the kernel make
+    // it this session's controlling terminal.
+    int fd = open(console, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && dup2(fd, 1) == 1) {
+        no_sound();
+        // Let the console go again, so that this session's end does not hang
+        // it up a second time; that sends this group a SIGHUP, still ignored.
+        ioctl(1, TIOCNOTTY);
+    }
+    _exit(0);
+}
+
 // The watcher's whole life: wait for the program's end, then silence. Runs
 // with every signal blocked until it is out of the keyboard's reach.
 [[noreturn]] void watch(int pipe_end, const sigset_t &mask)
@@ -95,6 +122,10 @@ bool stop_signal(int sig)
     for (int sig : deaf)
         signal(sig, SIG_IGN);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
+    // The console's name, while it still answers: after a hangup it does not.
+    static char console[PATH_MAX];
+    if (ttyname_r(1, console, sizeof console) != 0)
+        console[0] = '\0';
     // It reads nothing from the terminal and writes nothing to it.
     const int unused[] = {0, 2};
     for (int fd : unused)
@@ -106,7 +137,8 @@ bool stop_signal(int sig)
     ssize_t n = 0;
     while ((n = read(pipe_end, &byte, 1)) > 0 || (n < 0 && errno == EINTR)) {
     }
-    no_sound();
+    if (no_sound() != 0 && errno == EIO && console[0] != '\0')
+        silence_hung_up(console);
     _exit(0);
 }
 

@@ -384,6 +384,11 @@ void Term::press(const std::string &keys)
     tmux("send-keys -t vq " + keys);
 }
 
+void Term::hang_up()
+{
+    tmux("kill-server");
+}
+
 void Term::wait_input() const
 {
     await([&] { return trace().ended() || asleep_in_read(pid_); },

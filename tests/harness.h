@@ -121,6 +121,9 @@ class Term {
     void type(const std::string &line);
     // Presses tmux keys (e.g. "C-d", or "9 Enter") without waiting.
     void press(const std::string &keys);
+    // Closes the pane, as closing a terminal window would: the kernel hangs
+    // the terminal up.
+    void hang_up();
     // Waits until the program blocks reading standard input, or has ended.
     void wait_input() const;
     void wait_ended() const;

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include "harness.h"
@@ -303,24 +304,30 @@ TEST(Setuid, RootInstallRunsAsTheUser)
 // program's terminal once it is gone, and is gone itself a moment later; so
 // it is after a normal exit. It holds the terminal as its standard output
 // only, keeps out of the keyboard's reach and ignores what a terminal sends.
+// After a hangup, where every request on the terminal fails (EIO), a new
+// session opens the terminal by name to be able to ask again: for reading,
+// and without O_NOCTTY, or the kernel does not make it the session's
+// controlling terminal (open(2); the kernel's drivers/tty/tty_io.c).
 TEST(Watcher, SilencesWhenTheProgramIsGoneAndNeverStays)
 {
+    enum class End { killed, typed, hung_up }; // SIGKILL; 9 and 9; the pane killed
     struct {
         const char *what;
         std::string wrapper;
         std::vector<int> meanwhile; // sent to the watcher first
         int slow_clear;             // the nth "clear" takes a minute and is running at the end
-        bool killed;                // SIGKILL; otherwise 9 and 9
+        End end;
     } cases[] = {
-        {"SIGKILL", "", {}, 0, true},
-        {"9 and 9", "", {}, 0, false},
+        {"SIGKILL", "", {}, 0, End::killed},
+        {"9 and 9", "", {}, 0, End::typed},
         {"terminal signals to it",
          "",
          {SIGHUP, SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU},
          0,
-         true},
-        {"standard error closed", R"(sh -c 'exec "$0" 2>&-')", {}, 0, true},
-        {"SIGKILL while clear runs", "", {}, 2, true},
+         End::killed},
+        {"standard error closed", R"(sh -c 'exec "$0" 2>&-')", {}, 0, End::killed},
+        {"SIGKILL while clear runs", "", {}, 2, End::killed},
+        {"terminal hung up", "", {}, 0, End::hung_up},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -342,7 +349,7 @@ TEST(Watcher, SilencesWhenTheProgramIsGoneAndNeverStays)
         EXPECT_EQ(fds.begin()->second.rfind("pipe:", 0), 0u) << fds.begin()->second;
         vq::Scratch dir;
         std::string log = dir.path + "/watcher";
-        vq::shell("strace -y -e trace=ioctl -p " + w + " -o " + vq::quote(log) +
+        vq::shell("strace -f -y -e trace=ioctl,setsid,openat -p " + w + " -o " + vq::quote(log) +
                   " >/dev/null 2>&1 &");
         ASSERT_TRUE(vq::within(20, [&] { return ids(watcher, "TracerPid:") != "TracerPid:\t0"; }));
         for (int sig : c.meanwhile)
@@ -351,18 +358,30 @@ TEST(Watcher, SilencesWhenTheProgramIsGoneAndNeverStays)
             term.press("9 Enter");
             ASSERT_TRUE(vq::within(20, [&] { return slow.started(); }));
         }
-        if (c.killed) {
+        if (c.end == End::killed) {
             kill(term.pid(), SIGKILL);
+        } else if (c.end == End::typed) {
+            term.type("9");
+            term.type("9");
         } else {
-            term.type("9");
-            term.type("9");
+            term.hang_up();
         }
         // Long enough for a busy machine; a watcher that is missing or held
         // up never gets there.
-        std::string silence = "ioctl(1<" + tty + ">, KIOCSOUND, 0";
-        EXPECT_TRUE(vq::within(10, [&] {
-            return vq::slurp(log).find(silence) != std::string::npos;
-        })) << vq::slurp(log);
+        auto logged = [&](const std::string &pattern) {
+            std::regex re(pattern);
+            return vq::within(10, [&] { return std::regex_search(vq::slurp(log), re); });
+        };
+        // strace marks a terminal that has gone with the hangup "(deleted)".
+        std::string silence = "\\b" + w;
+        silence.append(" +ioctl\\(1<").append(tty).append(">(\\(deleted\\))?, KIOCSOUND, 0");
+        EXPECT_TRUE(logged(silence)) << vq::slurp(log);
+        if (c.end == End::hung_up) {
+            EXPECT_TRUE(logged("(\\d+) +setsid\\([\\s\\S]*\n\\1 +openat\\([^,]*, \"" + tty +
+                               "\", O_(RDONLY|RDWR)"))
+                << vq::slurp(log);
+            EXPECT_EQ(vq::slurp(log).find("O_NOCTTY"), std::string::npos) << vq::slurp(log);
+        }
         // Gone, or a zombie waiting for its new parent to reap it.
         EXPECT_TRUE(vq::within(10, [&] {
             std::string st = ids(watcher, "State:");
