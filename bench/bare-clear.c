@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 Tolvane Rusk <tolvane.rusk@example.org>
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The baseline of bench/run: the program's menu pass without the menu. At
 // start and for every character read, it runs "clear" through system(), as

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 Tolvane Rusk <tolvane.rusk@example.org>
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "console.h"
 

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 Tolvane Rusk <tolvane.rusk@example.org>
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The program's guards: a tone is console state that outlives the process,
 // so every way out leaves the speaker silent; and the program never runs

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 Tolvane Rusk <tolvane.rusk@example.org>
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Vastrel-Quimbok: steady high tones from the PC speaker, picked from a menu,
 // meant to drive insects away.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 Tolvane Rusk <tolvane.rusk@example.org>
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Preloaded into the program (LD_PRELOAD) to cause, at a chosen moment, faults
 // a person cannot cause on purpose. VQ_FAULT says which:

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 Tolvane Rusk <tolvane.rusk@example.org>
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a command the way a job-control shell runs a foreground job: in a
 // process group of its own that owns the terminal, with a parent in the same

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 Tolvane Rusk <tolvane.rusk@example.org>
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Runs the real binary as a person would, in an 80x25 tmux pane or with its
 // standard streams on files, under strace, and reports what it asked of the

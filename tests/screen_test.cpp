@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 Tolvane Rusk <tolvane.rusk@example.org>
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The program in an 80x25 terminal: what the person types, what the console
 // is asked to sound, and what the screen shows.
