@@ -3,6 +3,7 @@
 #include "guard.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -110,16 +111,18 @@ void silence_hung_up(const char *console)
     _exit(0);
 }
 
-// The watcher's whole life: wait for the program's end, then silence. Runs
+// The watcher's whole life: wait for the program's end, then silence; and
+// silence at once when the console is hung up, which may come first. Runs
 // with every signal blocked until it is out of the keyboard's reach.
 [[noreturn]] void watch(int pipe_end, const sigset_t &mask)
 {
     // Out of the terminal's foreground group, so that the keyboard's signals
-    // reach only the program; and deaf to a hangup or a stop, so that it is
+    // reach only the program; and deaf to a hangup, a stop and the SIGTERM
+    // that systemd sends every process of a session it ends, so that it is
     // still there to silence the speaker when the program goes. Both before
     // the mask is restored: a Ctrl-C in between would kill it.
     setpgid(0, 0);
-    const int deaf[] = {SIGHUP, SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU};
+    const int deaf[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGTSTP, SIGTTIN, SIGTTOU};
     for (int sig : deaf)
         signal(sig, SIG_IGN);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
@@ -133,12 +136,31 @@ void silence_hung_up(const char *console)
         if (fd != pipe_end)
             close(fd);
     // Nothing is ever written to the pipe: it reads as ended once the
-    // program's end of it has closed, however the program ended.
-    char byte = 0;
-    ssize_t n = 0;
-    while ((n = read(pipe_end, &byte, 1)) > 0 || (n < 0 && errno == EINTR)) {
+    // program's end of it has closed, however the program ended. The
+    // console, asked for no event, still reports a hangup: the moment to
+    // act, before whoever ends the session gives the console back to root.
+    pollfd fds[] = {{pipe_end, POLLIN, 0}, {1, 0, 0}};
+    bool hung_up = false;
+    for (;;) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            // Refused (a file limit below two): the pipe alone, as a plain read.
+            fds[0].revents = POLLIN;
+            fds[1].revents = 0;
+        }
+        if (fds[1].revents != 0) {
+            fds[1].fd = -1; // once: a pipe's or a file's error says nothing more
+            hung_up = no_sound() != 0 && errno == EIO;
+            if (hung_up && console[0] != '\0')
+                silence_hung_up(console);
+        }
+        char byte = 0;
+        ssize_t n = fds[0].revents != 0 ? read(pipe_end, &byte, 1) : 1;
+        if (n == 0 || (n < 0 && errno != EINTR))
+            break;
     }
-    if (no_sound() != 0 && errno == EIO && console[0] != '\0')
+    if (no_sound() != 0 && errno == EIO && !hung_up && console[0] != '\0')
         silence_hung_up(console);
     _exit(0);
 }
@@ -211,6 +233,15 @@ void install_signal_handlers()
 void tone_after_stop(int hz)
 {
     kept_hz = hz;
+}
+
+void leave_if_hung_up(int result)
+{
+    if (result == 0 || errno != EIO)
+        return;
+    tone_after_stop(0);
+    no_sound();
+    _exit(1);
 }
 
 void cls_passing_interrupt()

@@ -17,6 +17,10 @@ void install_signal_handlers();
 // The level tone to set again when the program is continued after a stop;
 // 0 while no level tone sounds.
 void tone_after_stop(int hz);
+// Leaves at once, silent and with status 1, if `result` is a failed request
+// or write whose errno says the terminal was hung up (EIO): nothing can be
+// shown there any more, and every moment counts for the watcher.
+void leave_if_hung_up(int result);
 // Clears the screen with cls(). Ctrl-C and Ctrl-\ are ignored here while
 // "clear" runs, so a shell killed by one of them means the key was meant for
 // the program: it then ends the program by that signal.

@@ -26,7 +26,7 @@ constexpr unsigned char stop_key = '9';
 // flush it before blocking. A 0xFF byte is just a character.
 int key()
 {
-    fflush(stdout);
+    leave_if_hung_up(fflush(stdout));
     return getchar();
 }
 
@@ -34,19 +34,20 @@ int key()
 
 int freq_Quimbok(int level)
 {
-    mk_sound(chirp_hz);
+    leave_if_hung_up(mk_sound(chirp_hz));
     usleep(chirp_us);
-    no_sound();
+    leave_if_hung_up(no_sound());
     printf("<< Vastrel-Quimbok Level %d Running...Press 9 Return >>:", level);
     // Every character but '9' sets the tone again, line ends included; the
     // line end left from the menu choice is what starts it. End of input
     // stops the run like '9'.
     for (int c = key(); c != stop_key && c != EOF; c = key()) {
         tone_after_stop(snd[level - 1]);
-        mk_sound(snd[level - 1]);
+        leave_if_hung_up(mk_sound(snd[level - 1]));
     }
     tone_after_stop(0);
-    no_sound();
+    // A hangup reads as end of input, and the request then fails: no clear.
+    leave_if_hung_up(no_sound());
     cls_passing_interrupt();
     return 0;
 }
