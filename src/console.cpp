@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "console.h"
 
+#include "beeper.h"
+
 #include <linux/kd.h>
 #include <sys/ioctl.h>
 
@@ -33,16 +35,28 @@ int cls()
     return system("clear"); // NOLINT(cert-env33-c): the shell finds "clear" on PATH
 }
 
+// The console request is made wherever standard output points, as it always
+// was; the beeper's device, where one was chosen at start, hears the same
+// tone in Hz. The result is the console request's.
 int mk_sound(int freq)
 {
     // A divisor of 0 means silence, which is also the only safe answer to a
     // frequency that cannot be divided by.
     if (freq <= 0)
         return no_sound();
-    return ioctl(console_fd, KIOCSOUND, timer_clock / freq);
+    int rc = ioctl(console_fd, KIOCSOUND, timer_clock / freq);
+    beeper_tone(freq);
+    return rc;
 }
 
 int no_sound()
+{
+    int rc = no_console_sound();
+    beeper_tone(0);
+    return rc;
+}
+
+int no_console_sound()
 {
     return ioctl(console_fd, KIOCSOUND, 0);
 }

@@ -7,7 +7,10 @@
 // Clears the screen by running "clear"; returns what system() returns.
 int cls();
 // Sets the PC speaker to freq Hz; the tone keeps sounding until the next
-// mk_sound or no_sound. Returns the ioctl result.
+// mk_sound or no_sound. Returns the console request's result.
 int mk_sound(int freq);
-// Silences the speaker. Returns the ioctl result.
+// Silences the speaker. Returns the console request's result.
 int no_sound();
+// Silences through the console alone: a hangup of the console concerns it,
+// not the beeper's device.
+int no_console_sound();

@@ -103,7 +103,7 @@ void silence_hung_up(const char *console)
     // it this session's controlling terminal.
     int fd = open(console, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0 && dup2(fd, 1) == 1) {
-        no_sound();
+        no_console_sound();
         // Let the console go again, so that this session's end does not hang
         // it up a second time; that sends this group a SIGHUP, still ignored.
         ioctl(1, TIOCNOTTY);
@@ -151,7 +151,7 @@ void silence_hung_up(const char *console)
         }
         if (fds[1].revents != 0) {
             fds[1].fd = -1; // once: a pipe's or a file's error says nothing more
-            hung_up = no_sound() != 0 && errno == EIO;
+            hung_up = no_console_sound() != 0 && errno == EIO;
             if (hung_up && console[0] != '\0')
                 silence_hung_up(console);
         }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "beeper.h"
 #include "console.h"
 #include "guard.h"
 
@@ -37,6 +38,7 @@ int freq_Quimbok(int level)
     leave_if_hung_up(mk_sound(chirp_hz));
     usleep(chirp_us);
     leave_if_hung_up(no_sound());
+    say_why_silent();
     printf("<< Vastrel-Quimbok Level %d Running...Press 9 Return >>:", level);
     // Every character but '9' sets the tone again, line ends included; the
     // line end left from the menu choice is what starts it. End of input
@@ -96,6 +98,7 @@ int main()
         fprintf(stderr, "vastrel-quimbok: cannot drop privileges: %s\n", strerror(errno));
         return 1;
     }
+    choose_speaker();
     start_watcher();
     install_signal_handlers();
     make_menu();
