@@ -127,4 +127,14 @@ TEST(Clear, MissingFromPathLeavesTheProgramWorking)
     EXPECT_NE(term.screen().find(menu + "9\n" + farewell), std::string::npos);
 }
 
+// README.md's picture of the menu, fenced under "## The menu", is the first screen.
+TEST(Readme, PicturesTheFirstScreen)
+{
+    std::smatch picture;
+    std::string text = vq::slurp(VQ_README);
+    ASSERT_TRUE(std::regex_search(text, picture, std::regex("## The menu\n+```\n([^`]*)\n```")))
+        << VQ_README;
+    EXPECT_EQ(vq::Term().screen(), screen(picture[1]));
+}
+
 } // namespace
