@@ -17,16 +17,19 @@ namespace vq {
 // one this build made.
 const char *binary();
 
-// The levels, as the manual page gives them: the key that picks each (level
-// N is the Nth), and the timer divisor the speaker is asked for, 1193180 /
-// Hz with the remainder dropped, worked out by hand. A new level is a row here.
+// The levels as the manual page gives them, level n the nth: its key, its Hz,
+// and the divisor asked of the speaker, worked out by hand. A new level is a row.
 struct Level {
     char key;
     int hz;
     int divisor;
 };
 inline const std::vector<Level> levels = {
-    {'1', 16000, 74}, {'2', 17000, 70}, {'3', 18000, 66}, {'4', 19000, 62}, {'5', 20000, 59},
+    {'1', 16000, 74}, // 1193180 / 16000 = 74.57, the remainder dropped
+    {'2', 17000, 70}, // 70.19
+    {'3', 18000, 66}, // 66.29
+    {'4', 19000, 62}, // 62.80
+    {'5', 20000, 59}, // 59.66
 };
 constexpr int chirp = 1193; // 1000 Hz
 

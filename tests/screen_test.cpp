@@ -11,10 +11,7 @@
 
 namespace {
 
-using vq::chirp;
-using vq::menu;
-using vq::run_prompt;
-using vq::tone;
+using vq::chirp, vq::menu, vq::run_prompt, vq::tone;
 
 // The pane drops trailing spaces, as on the farewell's second line.
 const std::string farewell = std::regex_replace(vq::farewell, std::regex(" +\n"), "\n");

@@ -16,10 +16,7 @@
 
 namespace {
 
-using vq::chirp;
-using vq::farewell;
-using vq::menu;
-using vq::tone;
+using vq::chirp, vq::farewell, vq::menu, vq::tone;
 
 size_t count(const std::string &hay, const std::string &needle)
 {
