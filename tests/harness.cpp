@@ -49,10 +49,8 @@ int signal_number(const std::string &name)
 std::vector<std::string> strace_argv(const std::string &trace, const std::vector<std::string> &env)
 {
     std::vector<std::string> argv = {"strace", "-ttt", "-o", trace, "-e", "trace=ioctl"};
-    for (const auto &e : env) {
-        argv.emplace_back("-E");
-        argv.push_back(e);
-    }
+    for (const auto &e : env)
+        argv.insert(argv.end(), {"-E", e});
     return argv;
 }
 
@@ -281,16 +279,6 @@ SlowClear::SlowClear(int nth)
     std::filesystem::permissions(dir.path + "/clear", std::filesystem::perms::owner_all);
 }
 
-std::vector<std::string> SlowClear::env() const
-{
-    return {"PATH=" + dir.path + ":/usr/bin:/bin"};
-}
-
-bool SlowClear::started() const
-{
-    return std::filesystem::exists(dir.path + "/started");
-}
-
 Piped piped(const std::string &input, const std::vector<std::string> &env)
 {
     Scratch dir;
@@ -355,11 +343,6 @@ Term::Term(const std::string &args, const std::vector<std::string> &env, const s
     }
 }
 
-Term::~Term()
-{
-    stop();
-}
-
 void Term::stop()
 {
     if (pid_ > 0 && !trace().ended())
@@ -374,20 +357,14 @@ std::string Term::tmux(const std::string &args)
 
 void Term::type(const std::string &line)
 {
+    if (line == "^D") {
+        press("C-d");
+        return wait_ended();
+    }
     long before = reads(pid_);
     tmux("send-keys -t vq -l " + quote(line) + " \\; send-keys -t vq Enter");
     await([&] { return trace().ended() || (reads(pid_) > before && asleep_in_read(pid_)); },
           [&] { return "the program to take the line " + quote(line) + whereabouts(pid_); });
-}
-
-void Term::press(const std::string &keys)
-{
-    tmux("send-keys -t vq " + keys);
-}
-
-void Term::hang_up()
-{
-    tmux("kill-server");
 }
 
 void Term::wait_input() const

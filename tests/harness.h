@@ -5,6 +5,7 @@
 // console.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -16,25 +17,48 @@ namespace vq {
 // one this build made.
 const char *binary();
 
+// The levels as the manual page gives them, level n the nth: its key, its Hz,
+// and the divisor asked of the speaker, worked out by hand. A new level is a row.
+struct Level {
+    char key;
+    int hz;
+    int divisor;
+};
+inline const std::vector<Level> levels = {
+    {'1', 16000, 74}, // 1193180 / 16000 = 74.57, the remainder dropped
+    {'2', 17000, 70}, // 70.19
+    {'3', 18000, 66}, // 66.29
+    {'4', 19000, 62}, // 62.80
+    {'5', 20000, 59}, // 59.66
+};
+constexpr int chirp = 1193; // 1000 Hz
+
+// The divisor of level n, counted from 1 as the menu does.
+inline int tone(int n)
+{
+    return levels.at(n - 1).divisor;
+}
+
 // What the program writes: the menu, as it stands on a freshly cleared
-// screen with the cursor after the colon; the prompt of a level run; and the
-// farewell text.
-inline const std::string menu = R"(
+// screen with the cursor after the colon, a line per level; the prompt of a
+// level run; and the farewell text.
+inline const std::string menu = [] {
+    std::string m = R"(
 
              +----------------------+
              | Vastrel-Quimbok 0.90 |
              |       for Linux      |###
              +----------------------+###
-             |   [1] Level freq 1   |###
-             |   [2] Level freq 2   |###
-             |   [3] Level freq 3   |###
-             |   [4] Level freq 4   |###
-             |   [5] Level freq 5   |###
-             |   [9] Exit Program   |###
+)";
+    for (size_t i = 0; i < levels.size(); ++i)
+        m += "             |   [" + std::string(1, levels[i].key) + "] Level freq " +
+             std::to_string(i + 1) + "   |###\n";
+    return m + R"(             |   [9] Exit Program   |###
              +----------------------+###
                  #######################
                  #######################
                   Select choice :)";
+}();
 
 inline std::string run_prompt(int level)
 {
@@ -93,8 +117,8 @@ int reap(int pid, double seconds);
 // (started()) and then takes a minute instead of clearing.
 struct SlowClear {
     explicit SlowClear(int nth);
-    std::vector<std::string> env() const;
-    bool started() const;
+    std::vector<std::string> env() const { return {"PATH=" + dir.path + ":/usr/bin:/bin"}; }
+    bool started() const { return std::filesystem::exists(dir.path + "/started"); }
     Scratch dir;
 };
 
@@ -114,17 +138,18 @@ class Term {
   public:
     explicit Term(const std::string &args = "", const std::vector<std::string> &env = {},
                   const std::string &wrapper = "");
-    ~Term();
+    ~Term() { stop(); }
     Term(const Term &) = delete;
     Term &operator=(const Term &) = delete;
 
     // Types the line and Return, then waits until the program reads again or ends.
+    // "^D" is Ctrl-D on an empty line instead, end of input: then it waits for the end.
     void type(const std::string &line);
     // Presses tmux keys (e.g. "C-d", or "9 Enter") without waiting.
-    void press(const std::string &keys);
+    void press(const std::string &keys) { tmux("send-keys -t vq " + keys); }
     // Closes the pane, as closing a terminal window would: the kernel hangs
     // the terminal up.
-    void hang_up();
+    void hang_up() { tmux("kill-server"); }
     // Waits until the program blocks reading standard input, or has ended.
     void wait_input() const;
     void wait_ended() const;
