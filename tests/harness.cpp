@@ -3,6 +3,7 @@
 #include "harness.h"
 
 #include <fcntl.h>
+#include <linux/input.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,10 +46,12 @@ int signal_number(const std::string &name)
     return -1;
 }
 
-// strace, writing every ioctl of the program, timed, to `trace`.
+// strace, writing every ioctl, write and open of the program, timed, to
+// `trace`; -x gives an event's bytes, which hold zeros, in hex.
 std::vector<std::string> strace_argv(const std::string &trace, const std::vector<std::string> &env)
 {
-    std::vector<std::string> argv = {"strace", "-ttt", "-o", trace, "-e", "trace=ioctl"};
+    std::vector<std::string> argv = {
+        "strace", "-ttt", "-x", "-o", trace, "-e", "trace=ioctl,write,openat"};
     for (const auto &e : env)
         argv.insert(argv.end(), {"-E", e});
     return argv;
@@ -73,6 +76,19 @@ Trace parse_trace(const std::string &text)
             t.times.push_back(std::stod(stamped));
             t.tones.push_back(std::stoi(line.substr(tone.size())));
             t.events.push_back(std::to_string(t.tones.back()));
+        } else if (starts(line, "write(") && std::stoi(line.substr(6)) > 2) {
+            // Standard output and error aside, only the beeper's device.
+            input_event ev = {};
+            std::string hex = line.substr(line.find('"') + 1);
+            std::string bytes;
+            for (size_t i = 0; hex.compare(i, 2, "\\x") == 0; i += 4)
+                bytes += char(std::stoi(hex.substr(i + 2, 2), nullptr, 16));
+            memcpy(&ev, bytes.data(), std::min(bytes.size(), sizeof ev));
+            bool tone = bytes.size() == sizeof ev && ev.type == EV_SND && ev.code == SND_TONE;
+            t.beeps.push_back(tone ? ev.value : -1);
+        } else if (auto node = line.find("\"/dev/input/");
+                   starts(line, "openat(") && node != std::string::npos) {
+            t.opened.push_back(line.substr(node + 1, line.find('"', node + 1) - node - 1));
         } else if (starts(line, "--- stopped by ")) {
             t.events.emplace_back("stopped");
         } else if (starts(line, exited)) {
@@ -279,14 +295,18 @@ SlowClear::SlowClear(int nth)
     std::filesystem::permissions(dir.path + "/clear", std::filesystem::perms::owner_all);
 }
 
-Piped piped(const std::string &input, const std::vector<std::string> &env)
+Piped piped(const std::string &input, const std::vector<std::string> &env,
+            const std::vector<Beeper> &beepers)
 {
     Scratch dir;
+    Machine machine(beepers);
     std::ofstream(dir.path + "/in", std::ios::binary) << input;
     // A terminal type for "clear", as a console would have; `env` may override it.
     std::vector<std::string> vars{"TERM=xterm"};
     vars.insert(vars.end(), env.begin(), env.end());
-    std::vector<std::string> argv = strace_argv(dir.path + "/trace", vars);
+    std::vector<std::string> argv = machine.words;
+    for (const auto &a : strace_argv(dir.path + "/trace", vars))
+        argv.push_back(a);
     argv.emplace_back(binary());
     int in = open((dir.path + "/in").c_str(), O_RDONLY | O_CLOEXEC);
     int out = open((dir.path + "/out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
@@ -300,7 +320,9 @@ Piped piped(const std::string &input, const std::vector<std::string> &env)
             slurp(dir.path + "/err")};
 }
 
-Term::Term(const std::string &args, const std::vector<std::string> &env, const std::string &wrapper)
+Term::Term(const std::string &args, const std::vector<std::string> &env, const std::string &wrapper,
+           const std::vector<Beeper> &beepers)
+    : machine_(beepers)
 {
     static int count = 0;
     sock_ = "vq-test-" + std::to_string(getpid()) + "-" + std::to_string(++count);
@@ -311,8 +333,8 @@ Term::Term(const std::string &args, const std::vector<std::string> &env, const s
     // The program runs as a shell's foreground job would, in a process group
     // of its own; the pane outlives it, so its last screen can still be read.
     // No core files from the signals the tests send.
-    std::string cmd = "ulimit -c 0; (exec " VQ_FOREGROUND " " + traced + wrapper + " " +
-                      quote(binary()) + " " + args + "); exec sleep 3600";
+    std::string cmd = "ulimit -c 0; (exec " VQ_FOREGROUND " " + machine_.command() + traced +
+                      wrapper + " " + quote(binary()) + " " + args + "); exec sleep 3600";
     tmux("-f " + quote(dir_.path + "/tmux.conf") + " new-session -d -x 80 -y 25 -s vq " +
          quote(cmd));
     try {

@@ -33,6 +33,18 @@ inline const std::vector<Level> levels = {
 };
 constexpr int chirp = 1193; // 1000 Hz
 
+// The Hz the beeper's device gets where the console gets these divisors.
+inline std::vector<int> hz(const std::vector<int> &divisors)
+{
+    std::vector<int> out;
+    for (int d : divisors) {
+        out.push_back(d == chirp ? 1000 : 0);
+        for (const auto &l : levels)
+            out.back() = l.divisor == d ? l.hz : out.back();
+    }
+    return out;
+}
+
 // The divisor of level n, counted from 1 as the menu does.
 inline int tone(int n)
 {
@@ -70,7 +82,13 @@ inline const std::string farewell = "Good bye thank... to use :>\n"
                                     "By Tolvane Rusk\n"
                                     "tolvane.rusk@example.org\n";
 
+// The one line on standard error, where no beeper can be found.
+inline const std::string no_beeper =
+    "vastrel-quimbok: no beeper to sound: is the pcspkr module loaded?\n";
+
 struct Trace {
+    std::vector<int> beeps;          // Hz of every EV_SND/SND_TONE event written (-1: another)
+    std::vector<std::string> opened; // every node under /dev/input opened, in order
     std::vector<int> tones;          // N of every ioctl(1, KIOCSOUND, N), in order
     std::vector<double> times;       // when each of them was asked, in seconds
     std::vector<std::string> events; // tones as numbers, and "stopped" for a job-control stop
@@ -122,6 +140,28 @@ struct SlowClear {
     Scratch dir;
 };
 
+// A beeper a case gives the program's machine: /sys/class/input/inputN, with
+// its eventN, and the node /dev/input/eventN.
+struct Beeper {
+    std::string name = "PC Speaker"; // "" for a node that sysfs does not name
+    std::string snd = "6";           // capabilities/snd: SND_BELL and SND_TONE
+    int n = 0;
+    std::string dev = "1:3";        // the node's number, as sysfs gives it
+    std::string node = "/dev/null"; // what the node really is; "" for none
+};
+
+// The beepers the program finds: those a case gives, and no other. The
+// machine's own are hidden in a mount namespace of the program's own, so
+// that no test sounds a real speaker; where none can be had (no root, no
+// user namespaces), the program sees the machine as it is.
+struct Machine {
+    explicit Machine(const std::vector<Beeper> &beepers = {});
+    static bool can_make_nodes(); // root only
+    std::string command() const;  // the words that start a command in it
+    Scratch dir;
+    std::vector<std::string> words;
+};
+
 struct Piped {
     Trace trace;
     std::string out, err;
@@ -129,7 +169,8 @@ struct Piped {
 
 // The program with `input` as standard input and standard output and error
 // on files. `env` is a list of NAME=value for its environment.
-Piped piped(const std::string &input, const std::vector<std::string> &env = {});
+Piped piped(const std::string &input, const std::vector<std::string> &env = {},
+            const std::vector<Beeper> &beepers = {});
 
 // The program in an 80x25 tmux pane, the way it would run on a console.
 // `wrapper` is a command line that runs it under strace, such as
@@ -137,7 +178,7 @@ Piped piped(const std::string &input, const std::vector<std::string> &env = {});
 class Term {
   public:
     explicit Term(const std::string &args = "", const std::vector<std::string> &env = {},
-                  const std::string &wrapper = "");
+                  const std::string &wrapper = "", const std::vector<Beeper> &beepers = {});
     ~Term() { stop(); }
     Term(const Term &) = delete;
     Term &operator=(const Term &) = delete;
@@ -168,6 +209,7 @@ class Term {
     void stop();
     std::string tmux(const std::string &args);
     Scratch dir_;
+    Machine machine_;
     std::string sock_;
     int pid_ = 0;
 };

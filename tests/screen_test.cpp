@@ -11,7 +11,13 @@
 
 namespace {
 
-using vq::chirp, vq::menu, vq::run_prompt, vq::tone;
+using vq::chirp, vq::menu, vq::tone;
+
+// A run's prompt, after the one line that says why nothing sounds here.
+std::string run_prompt(int level)
+{
+    return vq::no_beeper + vq::run_prompt(level);
+}
 
 // The pane drops trailing spaces, as on the farewell's second line.
 const std::string farewell = std::regex_replace(vq::farewell, std::regex(" +\n"), "\n");

@@ -47,7 +47,7 @@ TEST(Redirected, OutputIsExactAndInOrder)
     EXPECT_EQ(p.out, expected + farewell);
     EXPECT_EQ(p.trace.tones, tones);
     EXPECT_TRUE(p.trace.exited && p.trace.code == 0);
-    EXPECT_EQ(p.err, "");
+    EXPECT_EQ(p.err, vq::no_beeper); // once, for five runs
     // Each chirp long enough to be heard; typically short enough not to hold
     // up the level tone (a median, so that a busy machine cannot fail it).
     std::vector<double> chirps;
@@ -138,7 +138,7 @@ TEST_P(EndOfInput, StopsAndSaysGoodbye)
     EXPECT_EQ(count(p.out, menu), e.menus);
     EXPECT_EQ(count(p.out, farewell), 1u);
     EXPECT_TRUE(p.trace.exited && p.trace.code == 0);
-    EXPECT_EQ(p.err, "");
+    EXPECT_EQ(p.err, e.tones.empty() ? "" : vq::no_beeper);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -158,7 +158,64 @@ TEST(Redirected, LongLineWithoutLineEnd)
     EXPECT_EQ(std::count(p.trace.tones.begin(), p.trace.tones.end(), tone(1)), 65535);
     EXPECT_EQ(p.trace.tones.back(), 0);
     EXPECT_EQ(p.trace.code, 0);
-    EXPECT_EQ(p.err, "");
+    EXPECT_EQ(p.err, vq::no_beeper);
 }
+
+// Where standard output is no console, the beeper's event device that sysfs
+// names hears every tone, in Hz, and nothing is said; where none can sound,
+// one line says why. Stand-in nodes are character devices: /dev/null (1:3),
+// /dev/zero (1:5).
+struct Found {
+    const char *name;
+    std::vector<vq::Beeper> beepers;
+    std::vector<std::string> opened;
+    bool sounds;     // level 3's tones reach the device
+    std::string err; // what standard error starts with; one line, or nothing
+    const char *fault = "";
+};
+
+void PrintTo(const Found &f, std::ostream *os)
+{
+    *os << f.name;
+}
+
+class Beepers : public testing::TestWithParam<Found> {};
+
+TEST_P(Beepers, SoundOrSayWhy)
+{
+    const Found &f = GetParam();
+    if (!f.beepers.empty() && !vq::Machine::can_make_nodes())
+        GTEST_SKIP() << "stand-in nodes under /dev/input need root and a mount namespace";
+    std::vector<std::string> env;
+    if (*f.fault)
+        env = {"LD_PRELOAD=" VQ_FAULT_LIBRARY, std::string("VQ_FAULT=") + f.fault};
+    vq::Piped p = vq::piped("3\n9\n9\n", env, f.beepers);
+    std::vector<int> tones = {chirp, 0, tone(3), 0};
+    EXPECT_EQ(p.trace.tones, tones);
+    EXPECT_EQ(p.trace.beeps, f.sounds ? vq::hz(tones) : std::vector<int>{});
+    EXPECT_EQ(p.trace.opened, f.opened);
+    EXPECT_EQ(p.err.substr(0, f.err.size()), f.err);
+    EXPECT_EQ(count(p.err, "\n"), f.err.empty() ? 0u : 1u) << p.err;
+    EXPECT_EQ(count(p.out, menu), 3u);
+}
+
+const std::string refused = "vastrel-quimbok: nothing can sound: not on this session's virtual "
+                            "console, and /dev/input/event0: ";
+const vq::Beeper pc_speaker;
+const vq::Beeper other_beeper = {"HDA Digital PCBeep", "6"};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Machine, Beepers, testing::Values(
+    Found{"PcSpeaker", {pc_speaker}, {"/dev/input/event0"}, true, ""},
+    Found{"AnyBeeperWithoutOne", {other_beeper}, {"/dev/input/event0"}, true, ""},
+    Found{"PcSpeakerFirst", {other_beeper, {"PC Speaker", "6", 1}}, {"/dev/input/event1"}, true, ""},
+    Found{"OnlyTheNodeSysfsNames", {{"", "", 0}, {"PC Speaker", "6", 1}}, {"/dev/input/event1"}, true, ""},
+    Found{"BellButNoTone", {{"PC Speaker", "2"}}, {}, false, vq::no_beeper},
+    Found{"NotTheDeviceSysfsGives", {{"PC Speaker", "6", 0, "1:3", "/dev/zero"}}, {"/dev/input/event0"}, false, refused + strerror(ENODEV) + ";"},
+    Found{"NoNode", {{"PC Speaker", "6", 0, "1:3", ""}}, {"/dev/input/event0"}, false, refused + strerror(ENOENT) + ";"},
+    Found{"ConsoleAlone", {pc_speaker}, {}, false, "", "console"},
+    Found{"ConsoleWithoutBeeper", {}, {}, false, vq::no_beeper, "console"}),
+    [](const auto &info) { return std::string(info.param.name); });
+// clang-format on
 
 } // namespace
