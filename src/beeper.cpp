@@ -94,13 +94,16 @@ int open_node(const char *dev, char *node, size_t size)
         }
         closedir(d);
     }
-    char numbers[32];
-    unsigned major = 0;
-    unsigned minor = 0;
+    // "major:minor", as the kernel writes it.
+    char numbers[32] = "";
+    char *colon = nullptr;
+    char *end = nullptr;
     snprintf(node, size, "/dev/input/%s", event);
     snprintf(path, sizeof path, "%s/%s/%s/dev", input_class, dev, event);
-    if (event[0] == '\0' || !first_line(path, numbers, sizeof numbers) ||
-        sscanf(numbers, "%u:%u", &major, &minor) != 2) {
+    bool named = event[0] != '\0' && first_line(path, numbers, sizeof numbers);
+    unsigned long major = strtoul(numbers, &colon, 10);
+    unsigned long minor = *colon == ':' ? strtoul(colon + 1, &end, 10) : 0;
+    if (!named || end == nullptr || end == colon + 1 || *end != '\0') {
         errno = ENODEV;
         return -1;
     }

@@ -58,17 +58,21 @@ Machine::Machine(const std::vector<Beeper> &beepers)
     if (!beepers.empty())
         script += "; mkdir -p /dev/input; mount -t tmpfs none /dev/input";
     for (const auto &b : beepers) {
-        std::string event = "event" + std::to_string(b.n);
+        std::string event = "/event" + std::to_string(b.n);
         if (!b.node.empty())
-            script +=
-                "; touch /dev/input/" + event + "; mount --bind " + b.node + " /dev/input/" + event;
+            script.append("; touch /dev/input")
+                .append(event)
+                .append("; mount --bind ")
+                .append(b.node)
+                .append(" /dev/input")
+                .append(event);
         std::string input = sys + "/input" + std::to_string(b.n);
-        if (b.name.empty() || !std::filesystem::create_directories(input + "/" + event))
+        if (b.name.empty() || !std::filesystem::create_directories(input + event))
             continue;
         std::filesystem::create_directories(input + "/capabilities");
         std::ofstream(input + "/name") << b.name << "\n";
         std::ofstream(input + "/capabilities/snd") << b.snd << "\n";
-        std::ofstream(input + "/" + event + "/dev") << b.dev << "\n";
+        std::ofstream(input.append(event).append("/dev")) << b.dev << "\n";
     }
     if (way().unshare.empty())
         return;
