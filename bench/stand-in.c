@@ -7,10 +7,15 @@
 // itself adds, on any machine however busy.
 //   stand-in            the program's menu without the menu: "clear" through
 //                       system(), then only the prompt; a level key starts a
-//                       level run straight from the line read.
+//                       level run straight from the line read. Where it can
+//                       open /dev/input/event0, every request is also
+//                       written there, as the program writes to the beeper
+//                       it found at start.
 //   stand-in fork PROG  a bare fork, then PROG in the same process: under
 //                       strace -f, the bare fork and the program's fork of its
 //                       watcher land in one trace.
+#include <fcntl.h>
+#include <linux/input.h>
 #include <linux/kd.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,10 +26,16 @@
 
 #define MENU_PROMPT "                  Select choice :"
 
-// The speaker request, made as the program makes it; 0 Hz is silence.
+static int beeper = -1;
+
+// The speaker request, made as the program makes it, then the same tone on
+// the beeper's device; 0 Hz is silence.
 static void request(int hz)
 {
     ioctl(1, KIOCSOUND, hz ? 1193180 / hz : 0);
+    struct input_event ev = {.type = EV_SND, .code = SND_TONE, .value = hz};
+    if (beeper >= 0) // unchecked, as the program's
+        (void)!write(beeper, &ev, sizeof ev);
 }
 
 static void prompt(const char *text)
@@ -81,5 +92,6 @@ int main(int argc, char **argv)
 {
     if (argc > 2 && strcmp(argv[1], "fork") == 0)
         return bare_fork(argv + 2);
+    beeper = open("/dev/input/event0", O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     return menu();
 }
