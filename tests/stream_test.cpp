@@ -101,31 +101,37 @@ TEST(Redirected, EachPromptArrivesBeforeTheProgramWaits)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-TEST(Redirected, EveryByteOutsideTheKeysSelectsNothing)
-{
-    std::string input; // a line for each byte but the line end and the keys the menu offers
-    for (int b = 0; b <= 0xFF; ++b)
-        if (b != '\n' && menu.find(std::string{'[', char(b), ']'}) == std::string::npos)
-            input.append(1, char(b)).append("\n");
-    // Each byte and each line end draw the menu again; at end of input, the farewell.
-    vq::Piped p = vq::piped(input);
-    EXPECT_EQ(count(p.out, menu), 1 + input.size());
-    EXPECT_EQ(p.trace.tones, std::vector<int>{});
-    EXPECT_EQ(count(p.out, farewell), 1u);
-    EXPECT_EQ(p.out.substr(p.out.size() - farewell.size()), farewell);
-    EXPECT_TRUE(p.trace.exited && p.trace.code == 0);
-}
-
-// End of input stops a run like '9', and leaves the menu like '9'.
+// End of input stops a run like '9', and leaves the menu like '9'. Each byte
+// that selects nothing, and each line end, draws the menu again.
 struct Ending {
-    const char *input;
+    std::string name, input;
     std::vector<int> tones;
     size_t menus;
 };
 
 void PrintTo(const Ending &e, std::ostream *os)
 {
-    *os << testing::PrintToString(std::string(e.input));
+    *os << e.name;
+}
+
+std::vector<Ending> endings()
+{
+    std::string others; // a line for each byte but the line end and the keys the menu offers
+    for (int b = 0; b <= 0xFF; ++b)
+        if (b != '\n' && menu.find(std::string{'[', char(b), ']'}) == std::string::npos)
+            others.append(1, char(b)).append("\n");
+    // 64 KiB of level 1's key: one run, the tone set for every character after the first.
+    std::vector<int> long_line(2 + 65535 + 1, tone(1));
+    long_line.front() = chirp;
+    long_line[1] = long_line.back() = 0;
+    return {{"Nothing", "", {}, 1},
+            {"X", "x", {}, 2},
+            {"LevelKeyAlone", "2", {chirp, 0, 0}, 2},
+            {"LevelLine", "2\n", {chirp, 0, tone(2), 0}, 2},
+            {"KeysWhileSounding", "2\nab", {chirp, 0, tone(2), tone(2), tone(2), 0}, 2},
+            {"NineAndNine", "4\n9\n", {chirp, 0, tone(4), 0}, 3},
+            {"EveryByteOutsideTheKeys", others, {}, 1 + others.size()},
+            {"LongLineWithoutLineEnd", std::string(65536, vq::levels[0].key), long_line, 2}};
 }
 
 class EndOfInput : public testing::TestWithParam<Ending> {};
@@ -137,29 +143,13 @@ TEST_P(EndOfInput, StopsAndSaysGoodbye)
     EXPECT_EQ(p.trace.tones, e.tones);
     EXPECT_EQ(count(p.out, menu), e.menus);
     EXPECT_EQ(count(p.out, farewell), 1u);
+    EXPECT_EQ(p.out.rfind(farewell) + farewell.size(), p.out.size()) << "the farewell comes last";
     EXPECT_TRUE(p.trace.exited && p.trace.code == 0);
     EXPECT_EQ(p.err, e.tones.empty() ? "" : vq::no_beeper);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Streams, EndOfInput,
-    testing::Values(Ending{"", {}, 1}, Ending{"x", {}, 2}, Ending{"2", {chirp, 0, 0}, 2},
-                    Ending{"2\n", {chirp, 0, tone(2), 0}, 2},
-                    Ending{"2\nab", {chirp, 0, tone(2), tone(2), tone(2), 0}, 2},
-                    Ending{"4\n9\n", {chirp, 0, tone(4), 0}, 3}));
-
-TEST(Redirected, LongLineWithoutLineEnd)
-{
-    // 64 KiB of level 1's key: one run, the tone set for every character
-    // after the first, and silenced when the input ends.
-    vq::Piped p = vq::piped(std::string(65536, vq::levels[0].key));
-    ASSERT_EQ(p.trace.tones.size(), 2u + 65535u + 1u);
-    EXPECT_EQ(p.trace.tones.front(), chirp);
-    EXPECT_EQ(std::count(p.trace.tones.begin(), p.trace.tones.end(), tone(1)), 65535);
-    EXPECT_EQ(p.trace.tones.back(), 0);
-    EXPECT_EQ(p.trace.code, 0);
-    EXPECT_EQ(p.err, vq::no_beeper);
-}
+INSTANTIATE_TEST_SUITE_P(Streams, EndOfInput, testing::ValuesIn(endings()),
+                         [](const auto &info) { return info.param.name; });
 
 // Where standard output is no console, the beeper's event device that sysfs
 // names hears every tone, in Hz, and nothing is said; where none can sound,
