@@ -46,12 +46,66 @@ int signal_number(const std::string &name)
     return -1;
 }
 
-// strace, writing every ioctl, write and open of the program, timed, to
-// `trace`; -x gives an event's bytes, which hold zeros, in hex.
-std::vector<std::string> strace_argv(const std::string &trace, const std::vector<std::string> &env)
+// How the program gets a mount namespace of its own here, tried as it is
+// used: root's; or an ordinary user's, inside a user namespace where it is
+// root, which it then runs as without the capabilities that come with it,
+// so that the tests may still read its /proc files. None ("") where neither
+// works (a build chroot, say, or no /sys).
+struct Way {
+    std::string unshare, exec;
+};
+
+const Way &way()
 {
-    std::vector<std::string> argv = {
-        "strace", "-ttt", "-x", "-o", trace, "-e", "trace=ioctl,write,openat"};
+    static const Way found = [] {
+        for (Way w : {Way{"unshare --mount", "exec"},
+                      Way{"unshare --user --map-root-user --mount",
+                          "exec setpriv --securebits=+noroot,+noroot_locked"}}) {
+            w.unshare += " --propagation private";
+            if ((geteuid() == 0 || w.exec != "exec") &&
+                shell(w.unshare + " mount --bind /tmp /sys/class/input 2>/dev/null && echo yes") ==
+                    "yes\n")
+                return w;
+        }
+        return Way{};
+    }();
+    return found;
+}
+
+// The words that run a command in a machine whose beepers are `beepers` and
+// no other (their sysfs entries made in DIR/sys), under strace, writing
+// every ioctl, write and open of the program, timed, to DIR/trace; -x gives
+// an event's bytes, which hold zeros, in hex.
+std::vector<std::string> traced(const std::string &dir, const std::vector<std::string> &env,
+                                const std::vector<Beeper> &beepers)
+{
+    std::string sys = dir + "/sys";
+    std::filesystem::create_directories(sys);
+    std::ostringstream script;
+    script << "set -e; mount --bind " << quote(sys) << " /sys/class/input";
+    if (!beepers.empty())
+        script << "; mkdir -p /dev/input; mount -t tmpfs none /dev/input";
+    for (const auto &b : beepers) {
+        std::string event = "/event" + std::to_string(b.n);
+        if (!b.node.empty())
+            script << "; touch /dev/input" << event << "; mount --bind " << b.node << " /dev/input"
+                   << event;
+        std::string input = sys + "/input" + std::to_string(b.n);
+        if (b.name.empty() || !std::filesystem::create_directories(input + event))
+            continue;
+        std::filesystem::create_directories(input + "/capabilities");
+        std::ofstream(input + "/name") << b.name << "\n";
+        std::ofstream(input + "/capabilities/snd") << b.snd << "\n";
+        std::ofstream(input.append(event).append("/dev")) << b.dev << "\n";
+    }
+    std::vector<std::string> argv;
+    std::istringstream unshare(way().unshare);
+    for (std::string word; unshare >> word;)
+        argv.push_back(word);
+    if (!argv.empty())
+        argv.insert(argv.end(), {"sh", "-c", script.str() + "; " + way().exec + " \"$@\"", "sh"});
+    argv.insert(argv.end(),
+                {"strace", "-ttt", "-x", "-o", dir + "/trace", "-e", "trace=ioctl,write,openat"});
     for (const auto &e : env)
         argv.insert(argv.end(), {"-E", e});
     return argv;
@@ -155,6 +209,11 @@ std::string drain(FILE *f)
 }
 
 } // namespace
+
+bool Machine::can_make_nodes()
+{
+    return geteuid() == 0 && !way().unshare.empty();
+}
 
 const char *binary()
 {
@@ -299,14 +358,11 @@ Piped piped(const std::string &input, const std::vector<std::string> &env,
             const std::vector<Beeper> &beepers)
 {
     Scratch dir;
-    Machine machine(beepers);
     std::ofstream(dir.path + "/in", std::ios::binary) << input;
     // A terminal type for "clear", as a console would have; `env` may override it.
     std::vector<std::string> vars{"TERM=xterm"};
     vars.insert(vars.end(), env.begin(), env.end());
-    std::vector<std::string> argv = machine.words;
-    for (const auto &a : strace_argv(dir.path + "/trace", vars))
-        argv.push_back(a);
+    std::vector<std::string> argv = traced(dir.path, vars, beepers);
     argv.emplace_back(binary());
     int in = open((dir.path + "/in").c_str(), O_RDONLY | O_CLOEXEC);
     int out = open((dir.path + "/out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
@@ -322,19 +378,17 @@ Piped piped(const std::string &input, const std::vector<std::string> &env,
 
 Term::Term(const std::string &args, const std::vector<std::string> &env, const std::string &wrapper,
            const std::vector<Beeper> &beepers)
-    : machine_(beepers)
 {
     static int count = 0;
     sock_ = "vq-test-" + std::to_string(getpid()) + "-" + std::to_string(++count);
     std::ofstream(dir_.path + "/tmux.conf") << "set -g status off\n";
-    std::string traced;
-    for (const auto &a : strace_argv(dir_.path + "/trace", env))
-        traced += quote(a) + " ";
     // The program runs as a shell's foreground job would, in a process group
     // of its own; the pane outlives it, so its last screen can still be read.
     // No core files from the signals the tests send.
-    std::string cmd = "ulimit -c 0; (exec " VQ_FOREGROUND " " + machine_.command() + traced +
-                      wrapper + " " + quote(binary()) + " " + args + "); exec sleep 3600";
+    std::string cmd = "ulimit -c 0; (exec " VQ_FOREGROUND " ";
+    for (const auto &word : traced(dir_.path, env, beepers))
+        cmd += quote(word) + " ";
+    cmd += wrapper + " " + quote(binary()) + " " + args + "); exec sleep 3600";
     tmux("-f " + quote(dir_.path + "/tmux.conf") + " new-session -d -x 80 -y 25 -s vq " +
          quote(cmd));
     try {

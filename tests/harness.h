@@ -155,11 +155,7 @@ struct Beeper {
 // that no test sounds a real speaker; where none can be had (no root, no
 // user namespaces), the program sees the machine as it is.
 struct Machine {
-    explicit Machine(const std::vector<Beeper> &beepers = {});
     static bool can_make_nodes(); // root only
-    std::string command() const;  // the words that start a command in it
-    Scratch dir;
-    std::vector<std::string> words;
 };
 
 struct Piped {
@@ -209,7 +205,6 @@ class Term {
     void stop();
     std::string tmux(const std::string &args);
     Scratch dir_;
-    Machine machine_;
     std::string sock_;
     int pid_ = 0;
 };
