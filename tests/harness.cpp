@@ -156,22 +156,17 @@ Trace parse_trace(const std::string &text)
     return t;
 }
 
-std::string proc(int pid, const char *file)
+std::string proc(int pid, const std::string &file)
 {
-    return slurp("/proc/" + std::to_string(pid) + "/" + file);
+    return "/proc/" + std::to_string(pid) + "/" + file;
 }
 
 // Completed read() calls of the process (its reaped children's included).
 long reads(int pid)
 {
-    std::istringstream io(proc(pid, "io"));
-    for (std::string key; io >> key;) {
-        long n = 0;
-        io >> n;
-        if (key == "syscr:")
-            return n;
-    }
-    return -1;
+    std::string io = slurp(proc(pid, "io"));
+    auto at = io.find("syscr: ");
+    return at == std::string::npos ? -1 : std::stol(io.substr(at + 7));
 }
 
 char state(int pid)
@@ -183,28 +178,26 @@ char state(int pid)
 std::string whereabouts(int pid)
 {
     return ": pid " + std::to_string(pid) + ", state " + state(pid) + ", syscall " +
-           proc(pid, "syscall");
+           slurp(proc(pid, "syscall"));
 }
 
-std::string link_target(const std::string &link)
+// Where /proc/PID/LINK points; "" once the process is gone.
+std::string target(int pid, const char *link)
 {
     std::error_code ec;
-    return std::filesystem::read_symlink(link, ec).string();
+    return std::filesystem::read_symlink(proc(pid, link), ec).string();
 }
 
-std::string executable(int pid)
-{
-    return link_target("/proc/" + std::to_string(pid) + "/exe");
-}
-
-// Everything left to read; a read error (a /proc file whose process is gone)
-// ends it like the end of the file.
-std::string drain(FILE *f)
+// Everything left to read, and closes it; a read error (a /proc file whose
+// process is gone) ends it like the end of the file.
+std::string drain(FILE *f, int (*done)(FILE *))
 {
     std::string out;
     char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+    for (size_t n; f && (n = fread(buf, 1, sizeof buf, f)) > 0;)
         out.append(buf, n);
+    if (f)
+        done(f);
     return out;
 }
 
@@ -231,25 +224,20 @@ std::string quote(const std::string &s)
 
 std::string shell(const std::string &cmd)
 {
-    std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) { // NOLINT(cert-env33-c): runs tmux, strace, sh
-        out = drain(p);
-        pclose(p);
-    }
-    return out;
+    return drain(popen(cmd.c_str(), "r"), pclose); // NOLINT(cert-env33-c): runs tmux, strace, sh
 }
 
 int child(int pid)
 {
     int c = 0;
     auto tid = std::to_string(pid);
-    std::istringstream(proc(pid, ("task/" + tid + "/children").c_str())) >> c;
+    std::istringstream(slurp(proc(pid, "task/" + tid + "/children"))) >> c;
     return c;
 }
 
 std::vector<std::string> stat_fields(int pid)
 {
-    std::string stat = proc(pid, "stat");
+    std::string stat = slurp(proc(pid, "stat"));
     auto close = stat.rfind(')');
     std::vector<std::string> fields;
     std::istringstream in(close == std::string::npos ? "" : stat.substr(close + 1));
@@ -263,7 +251,7 @@ bool asleep_in_read(int pid)
     // /proc gives the system call by its number, which differs between
     // architectures, and its arguments in hex: here, the file descriptor 0.
     return state(pid) == 'S' &&
-           proc(pid, "syscall").rfind(std::to_string(SYS_read) + " 0x0 ", 0) == 0;
+           slurp(proc(pid, "syscall")).rfind(std::to_string(SYS_read) + " 0x0 ", 0) == 0;
 }
 
 bool within(double seconds, const std::function<bool()> &done)
@@ -279,26 +267,13 @@ bool within(double seconds, const std::function<bool()> &done)
 
 std::string slurp(const std::string &path)
 {
-    std::string out;
-    if (FILE *f = fopen(path.c_str(), "rb")) {
-        out = drain(f);
-        fclose(f);
-    }
-    return out;
+    return drain(fopen(path.c_str(), "rb"), fclose);
 }
 
-Scratch::Scratch()
+Scratch::Scratch() : path("/tmp/vq-test-XXXXXX")
 {
-    char tmpl[] = "/tmp/vq-test-XXXXXX";
-    if (!mkdtemp(tmpl))
+    if (!mkdtemp(path.data()))
         throw std::runtime_error("mkdtemp failed");
-    path = tmpl;
-}
-
-Scratch::~Scratch()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
 }
 
 int spawn(const std::vector<std::string> &argv, int in, int out, int err,
@@ -400,14 +375,14 @@ Term::Term(const std::string &args, const std::vector<std::string> &env, const s
         await(
             [&] {
                 pid_ = pane_pid;
-                for (int depth = 0; depth < 4 && pid_ > 0 && executable(pid_) != exe; ++depth)
+                for (int depth = 0; depth < 4 && pid_ > 0 && target(pid_, "exe") != exe; ++depth)
                     pid_ = child(pid_);
-                if (pid_ <= 0 || executable(pid_) != exe)
+                if (pid_ <= 0 || target(pid_, "exe") != exe)
                     return false;
                 // The program may have started between two looks, and this
                 // be its first child, the watcher.
                 int parent = std::stoi(stat_fields(pid_).at(1));
-                if (executable(parent) == exe)
+                if (target(parent, "exe") == exe)
                     pid_ = parent;
                 return true;
             },
@@ -495,7 +470,7 @@ Trace Term::trace() const
 
 std::string Term::tty() const
 {
-    return link_target("/proc/" + std::to_string(pid_) + "/fd/1");
+    return target(pid_, "fd/1");
 }
 
 } // namespace vq

@@ -116,7 +116,11 @@ bool asleep_in_read(int pid);
 // A folder of its own under /tmp, removed when the object goes.
 struct Scratch {
     Scratch();
-    ~Scratch();
+    ~Scratch()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
     Scratch(const Scratch &) = delete;
     Scratch &operator=(const Scratch &) = delete;
     std::string path;
