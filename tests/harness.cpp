@@ -111,46 +111,40 @@ std::vector<std::string> traced(const std::string &dir, const std::vector<std::s
     return argv;
 }
 
+// The rest of `line` after `prefix`, or null if it starts otherwise.
+const char *after(const std::string &line, const char *prefix)
+{
+    return line.rfind(prefix, 0) == 0 ? line.c_str() + strlen(prefix) : nullptr;
+}
+
 Trace parse_trace(const std::string &text)
 {
-    const std::string tone = "ioctl(1, KIOCSOUND, ";
-    const std::string exited = "+++ exited with ";
-    const std::string killed = "+++ killed by ";
-    auto starts = [](const std::string &line, const std::string &prefix) {
-        return line.rfind(prefix, 0) == 0;
-    };
     Trace t;
     std::istringstream in(text);
-    for (std::string stamped; std::getline(in, stamped);) {
-        auto space = stamped.find(' ');
-        if (space == std::string::npos)
-            continue;
-        std::string line = stamped.substr(space + 1);
-        if (starts(line, tone)) {
-            t.times.push_back(std::stod(stamped));
-            t.tones.push_back(std::stoi(line.substr(tone.size())));
+    for (std::string stamp, line; std::getline(in >> stamp >> std::ws, line);) {
+        if (const char *n = after(line, "ioctl(1, KIOCSOUND, ")) {
+            t.times.push_back(std::stod(stamp));
+            t.tones.push_back(std::stoi(n));
             t.events.push_back(std::to_string(t.tones.back()));
-        } else if (starts(line, "write(") && std::stoi(line.substr(6)) > 2) {
+        } else if (const char *fd = after(line, "write("); fd && std::stoi(fd) > 2) {
             // Standard output and error aside, only the beeper's device.
-            input_event ev = {};
-            std::string hex = line.substr(line.find('"') + 1);
             std::string bytes;
-            for (size_t i = 0; hex.compare(i, 2, "\\x") == 0; i += 4)
-                bytes += char(std::stoi(hex.substr(i + 2, 2), nullptr, 16));
+            for (size_t i = line.find('"') + 1; line.compare(i, 2, "\\x") == 0; i += 4)
+                bytes += char(std::stoi(line.substr(i + 2, 2), nullptr, 16));
+            input_event ev = {};
             memcpy(&ev, bytes.data(), std::min(bytes.size(), sizeof ev));
             bool tone = bytes.size() == sizeof ev && ev.type == EV_SND && ev.code == SND_TONE;
             t.beeps.push_back(tone ? ev.value : -1);
         } else if (auto node = line.find("\"/dev/input/");
-                   starts(line, "openat(") && node != std::string::npos) {
+                   after(line, "openat(") && node != std::string::npos) {
             t.opened.push_back(line.substr(node + 1, line.find('"', node + 1) - node - 1));
-        } else if (starts(line, "--- stopped by ")) {
+        } else if (after(line, "--- stopped by ")) {
             t.events.emplace_back("stopped");
-        } else if (starts(line, exited)) {
+        } else if (const char *code = after(line, "+++ exited with ")) {
             t.exited = true;
-            t.code = std::stoi(line.substr(exited.size()));
-        } else if (starts(line, killed)) {
-            std::string name = line.substr(killed.size());
-            t.signal = signal_number(name.substr(0, name.find(' ')));
+            t.code = std::stoi(code);
+        } else if (const char *name = after(line, "+++ killed by ")) {
+            t.signal = signal_number(std::string(name, strcspn(name, " ")));
         }
     }
     return t;
