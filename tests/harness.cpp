@@ -23,15 +23,6 @@ namespace vq {
 
 namespace {
 
-using clock = std::chrono::steady_clock;
-constexpr double patience_s = 20;
-
-template <class Pred, class What> void await(Pred done, What what)
-{
-    if (!within(patience_s, done))
-        throw std::runtime_error("timed out waiting for " + std::string(what()));
-}
-
 int signal_number(const std::string &name)
 {
     // strace counts real-time signals from the kernel's first one, not from
@@ -169,10 +160,16 @@ char state(int pid)
     return fields.empty() ? 'X' : fields[0][0];
 }
 
-std::string whereabouts(int pid)
+// Waits for `done`; past 20 s, says what for and, given a process, where
+// it is: its state and the system call it is in.
+void await(const std::function<bool()> &done, std::string what, int pid = 0)
 {
-    return ": pid " + std::to_string(pid) + ", state " + state(pid) + ", syscall " +
-           slurp(proc(pid, "syscall"));
+    if (within(20, done))
+        return;
+    if (pid != 0)
+        what += ": pid " + std::to_string(pid) + ", state " + state(pid) + ", syscall " +
+                slurp(proc(pid, "syscall"));
+    throw std::runtime_error("timed out waiting for " + what);
 }
 
 // Where /proc/PID/LINK points; "" once the process is gone.
@@ -224,8 +221,7 @@ std::string shell(const std::string &cmd)
 int child(int pid)
 {
     int c = 0;
-    auto tid = std::to_string(pid);
-    std::istringstream(slurp(proc(pid, "task/" + tid + "/children"))) >> c;
+    std::istringstream(slurp(proc(pid, "task/" + std::to_string(pid) + "/children"))) >> c;
     return c;
 }
 
@@ -250,9 +246,9 @@ bool asleep_in_read(int pid)
 
 bool within(double seconds, const std::function<bool()> &done)
 {
-    auto until = clock::now() + std::chrono::duration<double>(seconds);
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!done()) {
-        if (clock::now() > until)
+        if (std::chrono::steady_clock::now() > until)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -380,7 +376,7 @@ Term::Term(const std::string &args, const std::vector<std::string> &env, const s
                     pid_ = parent;
                 return true;
             },
-            [] { return "the program to start"; });
+            "the program to start");
         wait_input();
     } catch (...) {
         stop();
@@ -409,19 +405,18 @@ void Term::type(const std::string &line)
     long before = reads(pid_);
     tmux("send-keys -t vq -l " + quote(line) + " \\; send-keys -t vq Enter");
     await([&] { return trace().ended() || (reads(pid_) > before && asleep_in_read(pid_)); },
-          [&] { return "the program to take the line " + quote(line) + whereabouts(pid_); });
+          "the program to take the line " + quote(line), pid_);
 }
 
 void Term::wait_input() const
 {
-    await([&] { return trace().ended() || asleep_in_read(pid_); },
-          [&] { return "the program to wait for input" + whereabouts(pid_); });
+    await([&] { return trace().ended() || asleep_in_read(pid_); }, "the program to wait for input",
+          pid_);
 }
 
 void Term::wait_ended() const
 {
-    await([&] { return trace().ended(); },
-          [&] { return "the program to end" + whereabouts(pid_); });
+    await([&] { return trace().ended(); }, "the program to end", pid_);
 }
 
 void Term::wait_stopped(long n) const
@@ -432,13 +427,12 @@ void Term::wait_stopped(long n) const
             auto events = trace().events;
             return std::count(events.begin(), events.end(), "stopped") >= n;
         },
-        [&] { return "the program to stop" + whereabouts(pid_); });
+        "the program to stop", pid_);
 }
 
 void Term::wait_tones(size_t n) const
 {
-    await([&] { return trace().tones.size() >= n; },
-          [&] { return std::to_string(n) + " tones" + whereabouts(pid_); });
+    await([&] { return trace().tones.size() >= n; }, std::to_string(n) + " tones", pid_);
 }
 
 std::string Term::screen()
