@@ -102,22 +102,20 @@ std::vector<std::string> traced(const std::string &dir, const std::vector<std::s
     return argv;
 }
 
-// The rest of `line` after `prefix`, or null if it starts otherwise.
-const char *after(const std::string &line, const char *prefix)
-{
-    return line.rfind(prefix, 0) == 0 ? line.c_str() + strlen(prefix) : nullptr;
-}
-
 Trace parse_trace(const std::string &text)
 {
     Trace t;
     std::istringstream in(text);
     for (std::string stamp, line; std::getline(in >> stamp >> std::ws, line);) {
-        if (const char *n = after(line, "ioctl(1, KIOCSOUND, ")) {
+        // What follows `prefix` in the line; null if it starts otherwise.
+        auto after = [&](const char *prefix) {
+            return line.rfind(prefix, 0) == 0 ? line.c_str() + strlen(prefix) : nullptr;
+        };
+        if (const char *n = after("ioctl(1, KIOCSOUND, ")) {
             t.times.push_back(std::stod(stamp));
             t.tones.push_back(std::stoi(n));
             t.events.push_back(std::to_string(t.tones.back()));
-        } else if (const char *fd = after(line, "write("); fd && std::stoi(fd) > 2) {
+        } else if (const char *fd = after("write("); fd && std::stoi(fd) > 2) {
             // Standard output and error aside, only the beeper's device.
             std::string bytes;
             for (size_t i = line.find('"') + 1; line.compare(i, 2, "\\x") == 0; i += 4)
@@ -127,14 +125,14 @@ Trace parse_trace(const std::string &text)
             bool tone = bytes.size() == sizeof ev && ev.type == EV_SND && ev.code == SND_TONE;
             t.beeps.push_back(tone ? ev.value : -1);
         } else if (auto node = line.find("\"/dev/input/");
-                   after(line, "openat(") && node != std::string::npos) {
+                   after("openat(") && node != std::string::npos) {
             t.opened.push_back(line.substr(node + 1, line.find('"', node + 1) - node - 1));
-        } else if (after(line, "--- stopped by ")) {
+        } else if (after("--- stopped by ")) {
             t.events.emplace_back("stopped");
-        } else if (const char *code = after(line, "+++ exited with ")) {
+        } else if (const char *code = after("+++ exited with ")) {
             t.exited = true;
             t.code = std::stoi(code);
-        } else if (const char *name = after(line, "+++ killed by ")) {
+        } else if (const char *name = after("+++ killed by ")) {
             t.signal = signal_number(std::string(name, strcspn(name, " ")));
         }
     }
@@ -247,11 +245,9 @@ bool asleep_in_read(int pid)
 bool within(double seconds, const std::function<bool()> &done)
 {
     auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
+    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(2)))
         if (std::chrono::steady_clock::now() > until)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return true;
 }
 
@@ -445,9 +441,8 @@ std::string Term::screen()
 
 std::pair<int, int> Term::cursor()
 {
-    std::istringstream in(tmux("display -p -t vq '#{cursor_x} #{cursor_y}'"));
     std::pair<int, int> at{-1, -1};
-    in >> at.first >> at.second;
+    std::istringstream(tmux("display -p -t vq '#{cursor_x} #{cursor_y}'")) >> at.first >> at.second;
     return at;
 }
 

@@ -179,9 +179,7 @@ class Term {
   public:
     explicit Term(const std::string &args = "", const std::vector<std::string> &env = {},
                   const std::string &wrapper = "", const std::vector<Beeper> &beepers = {});
-    ~Term() { stop(); }
-    Term(const Term &) = delete;
-    Term &operator=(const Term &) = delete;
+    ~Term() { stop(); } // Scratch rules out copies
 
     // Types the line and Return, then waits until the program reads again or ends.
     // "^D" is Ctrl-D on an empty line instead, end of input: then it waits for the end.
