@@ -23,15 +23,6 @@ namespace vq {
 
 namespace {
 
-using clock = std::chrono::steady_clock;
-constexpr double patience_s = 20;
-
-template <class Pred, class What> void await(Pred done, What what)
-{
-    if (!within(patience_s, done))
-        throw std::runtime_error("timed out waiting for " + std::string(what()));
-}
-
 int signal_number(const std::string &name)
 {
     // strace counts real-time signals from the kernel's first one, not from
@@ -46,12 +37,66 @@ int signal_number(const std::string &name)
     return -1;
 }
 
-// strace, writing every ioctl, write and open of the program, timed, to
-// `trace`; -x gives an event's bytes, which hold zeros, in hex.
-std::vector<std::string> strace_argv(const std::string &trace, const std::vector<std::string> &env)
+// How the program gets a mount namespace of its own here, tried as it is
+// used: root's; or an ordinary user's, inside a user namespace where it is
+// root, which it then runs as without the capabilities that come with it,
+// so that the tests may still read its /proc files. None ("") where neither
+// works (a build chroot, say, or no /sys).
+struct Way {
+    std::string unshare, exec;
+};
+
+const Way &way()
 {
-    std::vector<std::string> argv = {
-        "strace", "-ttt", "-x", "-o", trace, "-e", "trace=ioctl,write,openat"};
+    static const Way found = [] {
+        for (Way w : {Way{"unshare --mount", "exec"},
+                      Way{"unshare --user --map-root-user --mount",
+                          "exec setpriv --securebits=+noroot,+noroot_locked"}}) {
+            w.unshare += " --propagation private";
+            if ((geteuid() == 0 || w.exec != "exec") &&
+                shell(w.unshare + " mount --bind /tmp /sys/class/input 2>/dev/null && echo yes") ==
+                    "yes\n")
+                return w;
+        }
+        return Way{};
+    }();
+    return found;
+}
+
+// The words that run a command in a machine whose beepers are `beepers` and
+// no other (their sysfs entries made in DIR/sys), under strace, writing
+// every ioctl, write and open of the program, timed, to DIR/trace; -x gives
+// an event's bytes, which hold zeros, in hex.
+std::vector<std::string> traced(const std::string &dir, const std::vector<std::string> &env,
+                                const std::vector<Beeper> &beepers)
+{
+    std::string sys = dir + "/sys";
+    std::filesystem::create_directories(sys);
+    std::ostringstream script;
+    script << "set -e; mount --bind " << quote(sys) << " /sys/class/input";
+    if (!beepers.empty())
+        script << "; mkdir -p /dev/input; mount -t tmpfs none /dev/input";
+    for (const auto &b : beepers) {
+        std::string event = "/event" + std::to_string(b.n);
+        if (!b.node.empty())
+            script << "; touch /dev/input" << event << "; mount --bind " << b.node << " /dev/input"
+                   << event;
+        std::string input = sys + "/input" + std::to_string(b.n);
+        if (b.name.empty() || !std::filesystem::create_directories(input + event))
+            continue;
+        std::filesystem::create_directories(input + "/capabilities");
+        std::ofstream(input + "/name") << b.name << "\n";
+        std::ofstream(input + "/capabilities/snd") << b.snd << "\n";
+        std::ofstream(input.append(event).append("/dev")) << b.dev << "\n";
+    }
+    std::vector<std::string> argv;
+    std::istringstream unshare(way().unshare);
+    for (std::string word; unshare >> word;)
+        argv.push_back(word);
+    if (!argv.empty())
+        argv.insert(argv.end(), {"sh", "-c", script.str() + "; " + way().exec + " \"$@\"", "sh"});
+    argv.insert(argv.end(),
+                {"strace", "-ttt", "-x", "-o", dir + "/trace", "-e", "trace=ioctl,write,openat"});
     for (const auto &e : env)
         argv.insert(argv.end(), {"-E", e});
     return argv;
@@ -59,65 +104,52 @@ std::vector<std::string> strace_argv(const std::string &trace, const std::vector
 
 Trace parse_trace(const std::string &text)
 {
-    const std::string tone = "ioctl(1, KIOCSOUND, ";
-    const std::string exited = "+++ exited with ";
-    const std::string killed = "+++ killed by ";
-    auto starts = [](const std::string &line, const std::string &prefix) {
-        return line.rfind(prefix, 0) == 0;
-    };
     Trace t;
     std::istringstream in(text);
-    for (std::string stamped; std::getline(in, stamped);) {
-        auto space = stamped.find(' ');
-        if (space == std::string::npos)
-            continue;
-        std::string line = stamped.substr(space + 1);
-        if (starts(line, tone)) {
-            t.times.push_back(std::stod(stamped));
-            t.tones.push_back(std::stoi(line.substr(tone.size())));
+    for (std::string stamp, line; std::getline(in >> stamp >> std::ws, line);) {
+        // What follows `prefix` in the line; null if it starts otherwise.
+        auto after = [&](const char *prefix) {
+            return line.rfind(prefix, 0) == 0 ? line.c_str() + strlen(prefix) : nullptr;
+        };
+        if (const char *n = after("ioctl(1, KIOCSOUND, ")) {
+            t.times.push_back(std::stod(stamp));
+            t.tones.push_back(std::stoi(n));
             t.events.push_back(std::to_string(t.tones.back()));
-        } else if (starts(line, "write(") && std::stoi(line.substr(6)) > 2) {
+        } else if (const char *fd = after("write("); fd && std::stoi(fd) > 2) {
             // Standard output and error aside, only the beeper's device.
-            input_event ev = {};
-            std::string hex = line.substr(line.find('"') + 1);
             std::string bytes;
-            for (size_t i = 0; hex.compare(i, 2, "\\x") == 0; i += 4)
-                bytes += char(std::stoi(hex.substr(i + 2, 2), nullptr, 16));
+            for (size_t i = line.find('"') + 1; line.compare(i, 2, "\\x") == 0; i += 4)
+                bytes += char(std::stoi(line.substr(i + 2, 2), nullptr, 16));
+            input_event ev = {};
             memcpy(&ev, bytes.data(), std::min(bytes.size(), sizeof ev));
             bool tone = bytes.size() == sizeof ev && ev.type == EV_SND && ev.code == SND_TONE;
             t.beeps.push_back(tone ? ev.value : -1);
         } else if (auto node = line.find("\"/dev/input/");
-                   starts(line, "openat(") && node != std::string::npos) {
+                   after("openat(") && node != std::string::npos) {
             t.opened.push_back(line.substr(node + 1, line.find('"', node + 1) - node - 1));
-        } else if (starts(line, "--- stopped by ")) {
+        } else if (after("--- stopped by ")) {
             t.events.emplace_back("stopped");
-        } else if (starts(line, exited)) {
+        } else if (const char *code = after("+++ exited with ")) {
             t.exited = true;
-            t.code = std::stoi(line.substr(exited.size()));
-        } else if (starts(line, killed)) {
-            std::string name = line.substr(killed.size());
-            t.signal = signal_number(name.substr(0, name.find(' ')));
+            t.code = std::stoi(code);
+        } else if (const char *name = after("+++ killed by ")) {
+            t.signal = signal_number(std::string(name, strcspn(name, " ")));
         }
     }
     return t;
 }
 
-std::string proc(int pid, const char *file)
+std::string proc(int pid, const std::string &file)
 {
-    return slurp("/proc/" + std::to_string(pid) + "/" + file);
+    return "/proc/" + std::to_string(pid) + "/" + file;
 }
 
 // Completed read() calls of the process (its reaped children's included).
 long reads(int pid)
 {
-    std::istringstream io(proc(pid, "io"));
-    for (std::string key; io >> key;) {
-        long n = 0;
-        io >> n;
-        if (key == "syscr:")
-            return n;
-    }
-    return -1;
+    std::string io = slurp(proc(pid, "io"));
+    auto at = io.find("syscr: ");
+    return at == std::string::npos ? -1 : std::stol(io.substr(at + 7));
 }
 
 char state(int pid)
@@ -126,35 +158,44 @@ char state(int pid)
     return fields.empty() ? 'X' : fields[0][0];
 }
 
-std::string whereabouts(int pid)
+// Waits for `done`; past 20 s, says what for and, given a process, where
+// it is: its state and the system call it is in.
+void await(const std::function<bool()> &done, std::string what, int pid = 0)
 {
-    return ": pid " + std::to_string(pid) + ", state " + state(pid) + ", syscall " +
-           proc(pid, "syscall");
+    if (within(20, done))
+        return;
+    if (pid != 0)
+        what += ": pid " + std::to_string(pid) + ", state " + state(pid) + ", syscall " +
+                slurp(proc(pid, "syscall"));
+    throw std::runtime_error("timed out waiting for " + what);
 }
 
-std::string link_target(const std::string &link)
+// Where /proc/PID/LINK points; "" once the process is gone.
+std::string target(int pid, const char *link)
 {
     std::error_code ec;
-    return std::filesystem::read_symlink(link, ec).string();
+    return std::filesystem::read_symlink(proc(pid, link), ec).string();
 }
 
-std::string executable(int pid)
-{
-    return link_target("/proc/" + std::to_string(pid) + "/exe");
-}
-
-// Everything left to read; a read error (a /proc file whose process is gone)
-// ends it like the end of the file.
-std::string drain(FILE *f)
+// Everything left to read, and closes it; a read error (a /proc file whose
+// process is gone) ends it like the end of the file.
+std::string drain(FILE *f, int (*done)(FILE *))
 {
     std::string out;
     char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+    for (size_t n; f && (n = fread(buf, 1, sizeof buf, f)) > 0;)
         out.append(buf, n);
+    if (f)
+        done(f);
     return out;
 }
 
 } // namespace
+
+bool Machine::can_make_nodes()
+{
+    return geteuid() == 0 && !way().unshare.empty();
+}
 
 const char *binary()
 {
@@ -172,25 +213,19 @@ std::string quote(const std::string &s)
 
 std::string shell(const std::string &cmd)
 {
-    std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) { // NOLINT(cert-env33-c): runs tmux, strace, sh
-        out = drain(p);
-        pclose(p);
-    }
-    return out;
+    return drain(popen(cmd.c_str(), "r"), pclose); // NOLINT(cert-env33-c): runs tmux, strace, sh
 }
 
 int child(int pid)
 {
     int c = 0;
-    auto tid = std::to_string(pid);
-    std::istringstream(proc(pid, ("task/" + tid + "/children").c_str())) >> c;
+    std::istringstream(slurp(proc(pid, "task/" + std::to_string(pid) + "/children"))) >> c;
     return c;
 }
 
 std::vector<std::string> stat_fields(int pid)
 {
-    std::string stat = proc(pid, "stat");
+    std::string stat = slurp(proc(pid, "stat"));
     auto close = stat.rfind(')');
     std::vector<std::string> fields;
     std::istringstream in(close == std::string::npos ? "" : stat.substr(close + 1));
@@ -204,42 +239,27 @@ bool asleep_in_read(int pid)
     // /proc gives the system call by its number, which differs between
     // architectures, and its arguments in hex: here, the file descriptor 0.
     return state(pid) == 'S' &&
-           proc(pid, "syscall").rfind(std::to_string(SYS_read) + " 0x0 ", 0) == 0;
+           slurp(proc(pid, "syscall")).rfind(std::to_string(SYS_read) + " 0x0 ", 0) == 0;
 }
 
 bool within(double seconds, const std::function<bool()> &done)
 {
-    auto until = clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (clock::now() > until)
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+        if (std::chrono::steady_clock::now() > until)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return true;
 }
 
 std::string slurp(const std::string &path)
 {
-    std::string out;
-    if (FILE *f = fopen(path.c_str(), "rb")) {
-        out = drain(f);
-        fclose(f);
-    }
-    return out;
+    return drain(fopen(path.c_str(), "rb"), fclose);
 }
 
-Scratch::Scratch()
+Scratch::Scratch() : path("/tmp/vq-test-XXXXXX")
 {
-    char tmpl[] = "/tmp/vq-test-XXXXXX";
-    if (!mkdtemp(tmpl))
+    if (!mkdtemp(path.data()))
         throw std::runtime_error("mkdtemp failed");
-    path = tmpl;
-}
-
-Scratch::~Scratch()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
 }
 
 int spawn(const std::vector<std::string> &argv, int in, int out, int err,
@@ -299,14 +319,11 @@ Piped piped(const std::string &input, const std::vector<std::string> &env,
             const std::vector<Beeper> &beepers)
 {
     Scratch dir;
-    Machine machine(beepers);
     std::ofstream(dir.path + "/in", std::ios::binary) << input;
     // A terminal type for "clear", as a console would have; `env` may override it.
     std::vector<std::string> vars{"TERM=xterm"};
     vars.insert(vars.end(), env.begin(), env.end());
-    std::vector<std::string> argv = machine.words;
-    for (const auto &a : strace_argv(dir.path + "/trace", vars))
-        argv.push_back(a);
+    std::vector<std::string> argv = traced(dir.path, vars, beepers);
     argv.emplace_back(binary());
     int in = open((dir.path + "/in").c_str(), O_RDONLY | O_CLOEXEC);
     int out = open((dir.path + "/out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
@@ -322,19 +339,17 @@ Piped piped(const std::string &input, const std::vector<std::string> &env,
 
 Term::Term(const std::string &args, const std::vector<std::string> &env, const std::string &wrapper,
            const std::vector<Beeper> &beepers)
-    : machine_(beepers)
 {
     static int count = 0;
     sock_ = "vq-test-" + std::to_string(getpid()) + "-" + std::to_string(++count);
     std::ofstream(dir_.path + "/tmux.conf") << "set -g status off\n";
-    std::string traced;
-    for (const auto &a : strace_argv(dir_.path + "/trace", env))
-        traced += quote(a) + " ";
     // The program runs as a shell's foreground job would, in a process group
     // of its own; the pane outlives it, so its last screen can still be read.
     // No core files from the signals the tests send.
-    std::string cmd = "ulimit -c 0; (exec " VQ_FOREGROUND " " + machine_.command() + traced +
-                      wrapper + " " + quote(binary()) + " " + args + "); exec sleep 3600";
+    std::string cmd = "ulimit -c 0; (exec " VQ_FOREGROUND " ";
+    for (const auto &word : traced(dir_.path, env, beepers))
+        cmd += quote(word) + " ";
+    cmd += wrapper + " " + quote(binary()) + " " + args + "); exec sleep 3600";
     tmux("-f " + quote(dir_.path + "/tmux.conf") + " new-session -d -x 80 -y 25 -s vq " +
          quote(cmd));
     try {
@@ -346,18 +361,18 @@ Term::Term(const std::string &args, const std::vector<std::string> &env, const s
         await(
             [&] {
                 pid_ = pane_pid;
-                for (int depth = 0; depth < 4 && pid_ > 0 && executable(pid_) != exe; ++depth)
+                for (int depth = 0; depth < 4 && pid_ > 0 && target(pid_, "exe") != exe; ++depth)
                     pid_ = child(pid_);
-                if (pid_ <= 0 || executable(pid_) != exe)
+                if (pid_ <= 0 || target(pid_, "exe") != exe)
                     return false;
                 // The program may have started between two looks, and this
                 // be its first child, the watcher.
                 int parent = std::stoi(stat_fields(pid_).at(1));
-                if (executable(parent) == exe)
+                if (target(parent, "exe") == exe)
                     pid_ = parent;
                 return true;
             },
-            [] { return "the program to start"; });
+            "the program to start");
         wait_input();
     } catch (...) {
         stop();
@@ -386,19 +401,18 @@ void Term::type(const std::string &line)
     long before = reads(pid_);
     tmux("send-keys -t vq -l " + quote(line) + " \\; send-keys -t vq Enter");
     await([&] { return trace().ended() || (reads(pid_) > before && asleep_in_read(pid_)); },
-          [&] { return "the program to take the line " + quote(line) + whereabouts(pid_); });
+          "the program to take the line " + quote(line), pid_);
 }
 
 void Term::wait_input() const
 {
-    await([&] { return trace().ended() || asleep_in_read(pid_); },
-          [&] { return "the program to wait for input" + whereabouts(pid_); });
+    await([&] { return trace().ended() || asleep_in_read(pid_); }, "the program to wait for input",
+          pid_);
 }
 
 void Term::wait_ended() const
 {
-    await([&] { return trace().ended(); },
-          [&] { return "the program to end" + whereabouts(pid_); });
+    await([&] { return trace().ended(); }, "the program to end", pid_);
 }
 
 void Term::wait_stopped(long n) const
@@ -409,13 +423,12 @@ void Term::wait_stopped(long n) const
             auto events = trace().events;
             return std::count(events.begin(), events.end(), "stopped") >= n;
         },
-        [&] { return "the program to stop" + whereabouts(pid_); });
+        "the program to stop", pid_);
 }
 
 void Term::wait_tones(size_t n) const
 {
-    await([&] { return trace().tones.size() >= n; },
-          [&] { return std::to_string(n) + " tones" + whereabouts(pid_); });
+    await([&] { return trace().tones.size() >= n; }, std::to_string(n) + " tones", pid_);
 }
 
 std::string Term::screen()
@@ -428,9 +441,8 @@ std::string Term::screen()
 
 std::pair<int, int> Term::cursor()
 {
-    std::istringstream in(tmux("display -p -t vq '#{cursor_x} #{cursor_y}'"));
     std::pair<int, int> at{-1, -1};
-    in >> at.first >> at.second;
+    std::istringstream(tmux("display -p -t vq '#{cursor_x} #{cursor_y}'")) >> at.first >> at.second;
     return at;
 }
 
@@ -441,7 +453,7 @@ Trace Term::trace() const
 
 std::string Term::tty() const
 {
-    return link_target("/proc/" + std::to_string(pid_) + "/fd/1");
+    return target(pid_, "fd/1");
 }
 
 } // namespace vq

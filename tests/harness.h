@@ -116,7 +116,11 @@ bool asleep_in_read(int pid);
 // A folder of its own under /tmp, removed when the object goes.
 struct Scratch {
     Scratch();
-    ~Scratch();
+    ~Scratch()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
     Scratch(const Scratch &) = delete;
     Scratch &operator=(const Scratch &) = delete;
     std::string path;
@@ -155,11 +159,7 @@ struct Beeper {
 // that no test sounds a real speaker; where none can be had (no root, no
 // user namespaces), the program sees the machine as it is.
 struct Machine {
-    explicit Machine(const std::vector<Beeper> &beepers = {});
     static bool can_make_nodes(); // root only
-    std::string command() const;  // the words that start a command in it
-    Scratch dir;
-    std::vector<std::string> words;
 };
 
 struct Piped {
@@ -179,9 +179,7 @@ class Term {
   public:
     explicit Term(const std::string &args = "", const std::vector<std::string> &env = {},
                   const std::string &wrapper = "", const std::vector<Beeper> &beepers = {});
-    ~Term() { stop(); }
-    Term(const Term &) = delete;
-    Term &operator=(const Term &) = delete;
+    ~Term() { stop(); } // Scratch rules out copies
 
     // Types the line and Return, then waits until the program reads again or ends.
     // "^D" is Ctrl-D on an empty line instead, end of input: then it waits for the end.
@@ -209,7 +207,6 @@ class Term {
     void stop();
     std::string tmux(const std::string &args);
     Scratch dir_;
-    Machine machine_;
     std::string sock_;
     int pid_ = 0;
 };
