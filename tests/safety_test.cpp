@@ -82,6 +82,13 @@ std::string name(int sig)
     return abbrev ? abbrev : "RT" + std::to_string(sig);
 }
 
+// Where stand-in beepers can be made (root only), their device hears every
+// tone too, in Hz.
+std::vector<int> heard(const std::vector<vq::Beeper> &beeper, const std::vector<int> &tones)
+{
+    return beeper.empty() ? std::vector<int>{} : vq::hz(tones);
+}
+
 enum class How {
     sent,     // the test sends the signal
     ignored,  // sent, but ignored by whoever started the program: it lives on until 9
@@ -136,7 +143,6 @@ TEST_P(Signals, LeaveTheSpeakerSilent)
     if (k.how == How::overflow || k.how == How::stopped)
         env = {"LD_PRELOAD=" VQ_FAULT_LIBRARY,
                std::string("VQ_FAULT=") + (k.how == How::overflow ? "overflow" : "stop")};
-    // Where stand-ins can be made, the beeper's device hears every tone too.
     std::vector<vq::Beeper> beeper(vq::Machine::can_make_nodes() ? 1 : 0);
     bool lives = k.how == How::ignored || k.how == How::harmless;
     vq::Term term("", env, k.how == How::ignored ? "env --ignore-signal=" + name(k.sig) : "",
@@ -151,8 +157,8 @@ TEST_P(Signals, LeaveTheSpeakerSilent)
     // A program that stopped where it should have died is let go, to see
     // what it does next.
     vq::within(20, [&] {
-        auto events = term.trace().events;
-        return term.trace().ended() || std::count(events.begin(), events.end(), "stopped") > 0;
+        vq::Trace t = term.trace();
+        return t.ended() || count(t.events, "stopped") > 0;
     });
     if (!term.trace().ended())
         kill(term.pid(), SIGCONT);
@@ -160,11 +166,11 @@ TEST_P(Signals, LeaveTheSpeakerSilent)
     vq::Trace t = term.trace();
     EXPECT_EQ(t.tones, k.tones);
     // The overflow strikes in the console request, before the device hears the tone.
-    std::vector<int> beeps = beeper.empty() ? std::vector<int>{} : vq::hz(k.tones);
+    std::vector<int> beeps = heard(beeper, k.tones);
     if (!beeps.empty() && k.how == How::overflow)
         beeps.erase(beeps.end() - 2);
     EXPECT_EQ(t.beeps, beeps);
-    EXPECT_EQ(std::count(t.events.begin(), t.events.end(), "stopped"), 0);
+    EXPECT_EQ(count(t.events, "stopped"), 0);
     EXPECT_EQ(t.signal, lives ? 0 : k.sig);
 }
 
@@ -187,61 +193,52 @@ TEST(Kernel, SaysWhichSignalsEndOrStopAProcess)
 TEST(Stop, SilentWhileStoppedAndTheToneComesBack)
 {
     struct Case {
-        std::vector<const char *> lines;
-        int sig;
-        int stops;
-        int then; // sent while stopped, before SIGCONT
-        std::vector<std::string> events;
+        bool sounding;                  // level 4 runs, or "9" took it back to the menu
+        int sig;                        // sent once for each "stopped" in `after`
+        int then;                       // sent while stopped, before SIGCONT
+        std::vector<std::string> after; // the events after level 4's chirp and tone
     };
-    const std::string chirp = std::to_string(vq::chirp);
     const std::string tone = std::to_string(vq::tone(4));
     std::vector<Case> cases;
     // Nothing can be asked while stopped: what follows "stopped" came after SIGCONT.
     for (int sig : kernel().stop)
-        cases.push_back(
-            {{"4"}, sig, 2, 0, {chirp, "0", tone, "0", "stopped", tone, "0", "stopped", tone}});
-    cases.push_back({{"4", "9"}, SIGTSTP, 1, 0, {chirp, "0", tone, "0", "0", "stopped"}});
-    cases.push_back(
-        {{"4"}, SIGTSTP, 1, SIGTERM, {chirp, "0", tone, "0", "stopped", "0"}}); // kill %1
-    cases.push_back({{"4"}, SIGTSTP, 1, SIGHUP, {chirp, "0", tone, "0", "stopped", "0"}}); // logout
+        cases.push_back({true, sig, 0, {"stopped", tone, "0", "stopped", tone}});
+    cases.push_back({false, SIGTSTP, 0, {"0", "stopped"}});
+    for (int then : {SIGTERM, SIGHUP}) // kill %1; logout
+        cases.push_back({true, SIGTSTP, then, {"stopped", "0"}});
     for (const auto &c : cases) {
-        SCOPED_TRACE(name(c.sig) + " " + testing::PrintToString(c.events));
+        std::vector<std::string> events = {std::to_string(vq::chirp), "0", tone, "0"};
+        events.insert(events.end(), c.after.begin(), c.after.end());
+        SCOPED_TRACE(name(c.sig) + " " + testing::PrintToString(events));
         std::vector<vq::Beeper> beeper(vq::Machine::can_make_nodes() ? 1 : 0);
         vq::Term term("", {}, "", beeper);
-        auto both_roads = [&] {
-            vq::Trace t = term.trace();
-            EXPECT_EQ(t.beeps, beeper.empty() ? std::vector<int>{} : vq::hz(t.tones));
-        };
-        for (const char *line : c.lines)
-            term.type(line);
-        bool sounding = c.lines.size() == 1;
-        for (int i = 1; i <= c.stops; ++i) {
+        term.type("4");
+        if (!c.sounding)
+            term.type("9");
+        for (long i = 1; i <= count(c.after, "stopped"); ++i) {
             size_t before = term.trace().tones.size();
             kill(term.pid(), c.sig);
             term.wait_stopped(i);
             if (c.then)
                 kill(term.pid(), c.then);
             kill(term.pid(), SIGCONT);
-            if (sounding && !c.then)
+            if (c.sounding && !c.then)
                 term.wait_tones(before + 2);
         }
-        if (c.then) {
-            term.wait_ended();
-            EXPECT_EQ(term.trace().events, c.events);
-            EXPECT_EQ(term.trace().signal, c.then);
-            both_roads();
-            continue;
-        }
-        term.wait_input();
-        EXPECT_EQ(term.trace().events, c.events);
-        // The run goes on where it was: 9 still stops it.
-        if (sounding)
+        c.then ? term.wait_ended() : term.wait_input();
+        EXPECT_EQ(term.trace().events, events);
+        if (!c.then) {
+            // The run goes on where it was: 9 still stops it.
+            if (c.sounding)
+                term.type("9");
             term.type("9");
-        term.type("9");
-        term.wait_ended();
-        EXPECT_EQ(term.trace().tones.back(), 0);
-        EXPECT_EQ(term.trace().code, 0);
-        both_roads();
+            term.wait_ended();
+            EXPECT_EQ(term.trace().code, 0);
+        }
+        vq::Trace t = term.trace();
+        EXPECT_EQ(t.tones.back(), 0);
+        EXPECT_EQ(t.signal, c.then);
+        EXPECT_EQ(t.beeps, heard(beeper, t.tones));
     }
 }
 
