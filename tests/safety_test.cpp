@@ -280,34 +280,29 @@ std::string ids(int pid, const char *which)
 // all the user's by the time the menu waits.
 TEST(Setuid, RootInstallRunsAsTheUser)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to make a setuid-root copy";
     const passwd *nobody = getpwnam("nobody");
-    if (!nobody)
-        GTEST_SKIP() << "needs the user nobody to run the copy as";
+    if (geteuid() != 0 || !nobody)
+        GTEST_SKIP() << "needs root to make a setuid-root copy, and the user nobody to run it";
     std::string uid = std::to_string(nobody->pw_uid);
     std::string gid = std::to_string(nobody->pw_gid);
-    std::string uids = "Uid:\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid;
-    std::string gids = "Gid:\t" + gid + "\t" + gid + "\t" + gid + "\t" + gid;
+    std::string own = "Uid:\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid + "\nGid:\t" + gid +
+                      "\t" + gid + "\t" + gid + "\t" + gid;
     int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(devnull, 0);
     for (const char *mode : {"6755", "4755", "2755"}) {
         SCOPED_TRACE(mode);
         vq::Scratch dir;
         std::string copy = dir.path + "/vastrel-quimbok";
-        vq::shell("cp " + vq::quote(vq::binary()) + " " + vq::quote(copy) + " && chmod 755 " +
-                  vq::quote(dir.path) + " && chown root:root " + vq::quote(copy) + " && chmod " +
-                  mode + " " + vq::quote(copy));
+        vq::shell("chmod 755 " + vq::quote(dir.path) + " && install -o root -g root -m " + mode +
+                  " " + vq::quote(vq::binary()) + " " + vq::quote(copy));
         int in[2];
         ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
         int pid = vq::spawn({"setpriv", "--reuid=" + uid, "--regid=" + gid, "--clear-groups", copy},
                             in[0], devnull, 2, {"TERM=xterm"});
         close(in[0]);
         EXPECT_TRUE(vq::within(10, [&] { return vq::asleep_in_read(pid); }));
-        for (int p : {pid, vq::child(pid)}) {
-            EXPECT_EQ(ids(p, "Uid:"), uids);
-            EXPECT_EQ(ids(p, "Gid:"), gids);
-        }
+        for (int p : {pid, vq::child(pid)})
+            EXPECT_EQ(ids(p, "Uid:") + "\n" + ids(p, "Gid:"), own);
         close(in[1]); // end of input: goodbye
         int status = vq::reap(pid, 10);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
