@@ -89,47 +89,37 @@ std::vector<int> heard(const std::vector<vq::Beeper> &beeper, const std::vector<
 }
 
 enum class How {
-    sent,     // the test sends the signal
-    ignored,  // sent, but ignored by whoever started the program: it lives on until 9
-    overflow, // not sent: the program uses up its stack once the level tone is set
-    stopped,  // sent, and a stop signal comes just after the handler's silence
+    sent,     // the test sends the signal while level 3 sounds
+    at_menu,  // sent while the menu waits, before any tone
+    ignored,  // sent, but ignored by whoever started the program (nohup): it lives on until 9
+    overflow, // not sent: the program uses up its stack once the level tone is set; the
+              // handlers run on a stack of their own
+    stopped,  // sent, and a stop signal comes just after the handler's silence; nothing
+              // interrupts the handler, so the stop must not set the tone again
     harmless, // sent, and ignored by default (a window resized): it lives on until 9
 };
 
 struct Kill {
     int sig;
-    const char *level; // typed at the menu first; "" stays at the menu
-    std::vector<int> tones;
-    How how = How::sent;
+    How how;
 };
-
-std::string label(const Kill &k)
-{
-    const char *how[] = {"", "_ignored", "_stack_overflow", "_stop_in_handler", "_harmless"};
-    return name(k.sig) + how[int(k.how)] + (*k.level ? "" : "_at_menu");
-}
 
 void PrintTo(const Kill &k, std::ostream *os)
 {
-    *os << label(k);
+    const char *how[] = {"", "at_menu", "ignored", "stack_overflow", "stop_in_handler", "harmless"};
+    *os << name(k.sig) << (k.how == How::sent ? "" : "_") << how[int(k.how)];
 }
 
 std::vector<Kill> kills()
 {
-    const std::vector<int> level3 = {vq::chirp, 0, vq::tone(3), 0};
     std::vector<Kill> all;
     for (int sig : kernel().lethal)
-        all.push_back({sig, "3", level3});
-    all.push_back({SIGINT, "", {0}});
-    all.push_back({SIGHUP, "", {0}});
-    all.push_back({SIGHUP, "3", level3, How::ignored}); // nohup
-    all.push_back({SIGTSTP, "3", level3, How::ignored});
+        all.push_back({sig, How::sent});
+    all.insert(all.end(), {{SIGINT, How::at_menu}, {SIGHUP, How::at_menu}});
+    all.insert(all.end(), {{SIGHUP, How::ignored}, {SIGTSTP, How::ignored}});
     for (int sig : kernel().harmless)
-        all.push_back({sig, "3", level3, How::harmless});
-    // The handlers run on a stack of their own.
-    all.push_back({SIGSEGV, "3", level3, How::overflow});
-    // Nothing interrupts the handler: the stop must not set the tone again.
-    all.push_back({SIGTERM, "3", level3, How::stopped});
+        all.push_back({sig, How::harmless});
+    all.insert(all.end(), {{SIGSEGV, How::overflow}, {SIGTERM, How::stopped}});
     return all;
 }
 
@@ -146,8 +136,8 @@ TEST_P(Signals, LeaveTheSpeakerSilent)
     bool lives = k.how == How::ignored || k.how == How::harmless;
     vq::Term term("", env, k.how == How::ignored ? "env --ignore-signal=" + name(k.sig) : "",
                   beeper);
-    if (*k.level)
-        term.type(k.level);
+    if (k.how != How::at_menu)
+        term.type("3");
     if (k.how != How::overflow)
         kill(term.pid(), k.sig);
     if (lives)
@@ -163,9 +153,11 @@ TEST_P(Signals, LeaveTheSpeakerSilent)
         kill(term.pid(), SIGCONT);
     term.wait_ended();
     vq::Trace t = term.trace();
-    EXPECT_EQ(t.tones, k.tones);
+    std::vector<int> tones = k.how == How::at_menu ? std::vector<int>{0}
+                                                   : std::vector<int>{vq::chirp, 0, vq::tone(3), 0};
+    EXPECT_EQ(t.tones, tones);
     // The overflow strikes in the console request, before the device hears the tone.
-    std::vector<int> beeps = heard(beeper, k.tones);
+    std::vector<int> beeps = heard(beeper, tones);
     if (!beeps.empty() && k.how == How::overflow)
         beeps.erase(beeps.end() - 2);
     EXPECT_EQ(t.beeps, beeps);
@@ -174,7 +166,7 @@ TEST_P(Signals, LeaveTheSpeakerSilent)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sent, Signals, testing::ValuesIn(kills()),
-                         [](const auto &info) { return label(info.param); });
+                         [](const auto &info) { return testing::PrintToString(info.param); });
 
 // The tables above are only as good as the probe: signal(7) says what it
 // must at least find.
