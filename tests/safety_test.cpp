@@ -425,16 +425,10 @@ TEST_P(Property, AnyInputEndsCleanlyAndLeavesTheSpeakerSilent)
         size_t length = std::uniform_int_distribution<size_t>(0, 60)(rng);
         while (input.size() < length) {
             int kind = std::uniform_int_distribution<int>(0, 9)(rng);
-            if (kind < 3)
-                input += vq::levels[rng() % vq::levels.size()].key;
-            else if (kind < 5)
-                input += '9';
-            else if (kind < 8)
-                input += '\n';
-            else if (kind < 9)
-                input += char(0x80 + rng() % 0x80);
-            else
-                input += char(rng() % 0x80);
+            input += kind < 3   ? vq::levels[rng() % vq::levels.size()].key
+                     : kind < 5 ? '9'
+                     : kind < 8 ? '\n'
+                                : char((kind < 9 ? 0x80 : 0) + rng() % 0x80); // 8: 8-bit, 9: ASCII
         }
         vq::Piped p = vq::piped(input);
         const auto &tones = p.trace.tones;
@@ -442,8 +436,7 @@ TEST_P(Property, AnyInputEndsCleanlyAndLeavesTheSpeakerSilent)
         ASSERT_TRUE(p.trace.exited && p.trace.code == 0);
         ASSERT_EQ(p.err, tones.empty() ? "" : vq::no_beeper);
         for (size_t i = 0; i < tones.size(); ++i) {
-            bool known = std::find(allowed.begin(), allowed.end(), tones[i]) != allowed.end();
-            ASSERT_TRUE(known) << "request " << tones[i];
+            ASSERT_EQ(count(allowed, tones[i]), 1) << "request " << tones[i];
             bool chirp_ends = tones[i] != vq::chirp || (i + 1 < tones.size() && tones[i + 1] == 0);
             ASSERT_TRUE(chirp_ends) << "chirp at request " << i;
         }
