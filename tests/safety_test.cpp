@@ -24,10 +24,9 @@
 
 namespace {
 
-// What the kernel does with each signal at its default action, found by
-// raising it in a child: the signals it ends a process with, and those it
-// stops one with. Only those a program can catch (not SIGKILL and SIGSTOP,
-// nor the two real-time signals the C library keeps for itself).
+// Each signal's default action, found by raising it in a child: it ends, stops
+// or spares the process. Only those a program can catch: not SIGKILL, SIGSTOP,
+// nor the two real-time signals the C library keeps for itself.
 struct Defaults {
     std::vector<int> lethal, stop, harmless;
 };
@@ -39,9 +38,8 @@ const Defaults &kernel()
         for (int sig = 1; sig < NSIG; ++sig) {
             pid_t pid = fork();
             if (pid == 0) {
-                // Exit 1: the signal cannot be caught. A group of its own
-                // whose parent is in this session, so that a stop signal is
-                // not discarded as it would be in an orphaned group.
+                // Exit 1: it cannot be caught. A group of its own, not orphaned
+                // (its parent is in this session), where a stop is not discarded.
                 if (signal(sig, SIG_DFL) == SIG_ERR)
                     _exit(1);
                 setpgid(0, 0);
@@ -81,8 +79,7 @@ std::string name(int sig)
     return abbrev ? abbrev : "RT" + std::to_string(sig);
 }
 
-// Where stand-in beepers can be made (root only), their device hears every
-// tone too, in Hz.
+// Where stand-in beepers can be made (root only), their device hears every tone too.
 std::vector<int> heard(const std::vector<vq::Beeper> &beeper, const std::vector<int> &tones)
 {
     return beeper.empty() ? std::vector<int>{} : vq::hz(tones);
@@ -186,7 +183,7 @@ TEST(Stop, SilentWhileStoppedAndTheToneComesBack)
     struct Case {
         bool sounding;                  // level 4 runs, or "9" took it back to the menu
         int sig;                        // sent once for each "stopped" in `after`
-        int then;                       // sent while stopped, before SIGCONT
+        int then;                       // sent while stopped, before SIGCONT (0: nothing)
         std::vector<std::string> after; // the events after level 4's chirp and tone
     };
     const std::string tone = std::to_string(vq::tone(4));
@@ -210,8 +207,7 @@ TEST(Stop, SilentWhileStoppedAndTheToneComesBack)
             size_t before = term.trace().tones.size();
             kill(term.pid(), c.sig);
             term.wait_stopped(i);
-            if (c.then)
-                kill(term.pid(), c.then);
+            kill(term.pid(), c.then);
             kill(term.pid(), SIGCONT);
             if (c.sounding && !c.then)
                 term.wait_tones(before + 2);
@@ -266,9 +262,8 @@ std::string ids(int pid, const char *which)
     return "";
 }
 
-// A setuid-root or setgid-root copy run by an ordinary user: real,
-// effective, saved and file-system ids of the program and of its watcher are
-// all the user's by the time the menu waits.
+// A setuid-root or setgid-root copy run by an ordinary user: all the ids of the
+// program and of its watcher are the user's by the time the menu waits.
 TEST(Setuid, RootInstallRunsAsTheUser)
 {
     const passwd *nobody = getpwnam("nobody");
@@ -301,15 +296,14 @@ TEST(Setuid, RootInstallRunsAsTheUser)
     close(devnull);
 }
 
-// SIGKILL cannot be caught: the watcher silences the speaker on the
-// program's terminal once it is gone, and is gone itself a moment later; so
-// it is after a normal exit. It holds the terminal as its standard output
-// only, keeps out of the keyboard's reach and ignores what a terminal sends.
-// After a hangup, which fails every request on the terminal, a new session
-// opens it by name, for reading and without O_NOCTTY: only so does the kernel
+// SIGKILL cannot be caught: once the program is gone, by it or by a normal
+// exit, the watcher silences the speaker on its terminal, and the beeper's
+// device if the program had one, and goes a moment later. It holds the terminal
+// as standard output only, out of the keyboard's reach, deaf to what a terminal
+// sends. After a hangup, which fails every request, a new session opens the
+// terminal by name, for reading and without O_NOCTTY: only so does the kernel
 // make it the session's controlling terminal (open(2), drivers/tty/tty_io.c);
-// the program itself leaves at once, with no clear. The beeper's device, if
-// the program has one, is the watcher's too, and gets its silence.
+// the program leaves at once, with no clear.
 TEST(Watcher, SilencesWhenTheProgramIsGoneAndNeverStays)
 {
     enum class End { killed, typed, hung_up }; // SIGKILL; 9 and 9; the pane killed
