@@ -141,10 +141,7 @@ TEST_P(Signals, LeaveTheSpeakerSilent)
             term.type(line);
     // A program that stopped where it should have died is let go, to see
     // what it does next.
-    vq::within(20, [&] {
-        vq::Trace t = term.trace();
-        return t.ended() || count(t.events, "stopped") > 0;
-    });
+    vq::within(20, [&] { return term.trace().ended() || count(term.trace().events, "stopped"); });
     if (!term.trace().ended())
         kill(term.pid(), SIGCONT);
     term.wait_ended();
@@ -348,8 +345,7 @@ TEST(Watcher, SilencesWhenTheProgramIsGoneAndNeverStays)
         EXPECT_EQ(fds["1"], tty);
         fds.erase("1");
         EXPECT_EQ(fds.begin()->second.rfind("pipe:", 0), 0u) << fds.begin()->second;
-        vq::Scratch dir;
-        std::string log = dir.path + "/watcher";
+        std::string log = slow.dir.path + "/watcher";
         vq::shell("strace -f -x -y -e trace=ioctl,setsid,openat,write -p " + w + " -o " +
                   vq::quote(log) + " >/dev/null 2>&1 &");
         ASSERT_TRUE(vq::within(20, [&] { return ids(watcher, "TracerPid:") != "TracerPid:\t0"; }));
