@@ -90,8 +90,7 @@ enum class How {
     at_menu,  // sent while the menu waits, before any tone
     ignored,  // sent, but ignored by whoever started the program (nohup): it lives on until 9
     overflow, // not sent: it uses up its stack with the tone set (the handlers have their own)
-    stopped,  // sent, and a stop signal comes just after the handler's silence; nothing
-              // interrupts the handler, so the stop must not set the tone again
+    stopped,  // sent; a stop just after the handler's silence cannot interrupt it to set a tone
     harmless, // sent, and ignored by default (a window resized): it lives on until 9
 };
 
@@ -139,8 +138,7 @@ TEST_P(Signals, LeaveTheSpeakerSilent)
     if (lives)
         for (const char *line : {"9", "9"})
             term.type(line);
-    // A program that stopped where it should have died is let go, to see
-    // what it does next.
+    // A program stopped where it should have died is let go, to see what it does next.
     vq::within(20, [&] { return term.trace().ended() || count(term.trace().events, "stopped"); });
     if (!term.trace().ended())
         kill(term.pid(), SIGCONT);
@@ -161,8 +159,7 @@ TEST_P(Signals, LeaveTheSpeakerSilent)
 INSTANTIATE_TEST_SUITE_P(Sent, Signals, testing::ValuesIn(kills()),
                          [](const auto &info) { return testing::PrintToString(info.param); });
 
-// The tables above are only as good as the probe: signal(7) says what it
-// must at least find.
+// The tables are only as good as the probe: signal(7) says what it must at least find.
 TEST(Kernel, SaysWhichSignalsEndOrStopAProcess)
 {
     for (int sig : {SIGHUP, SIGTERM, SIGPIPE, SIGRTMIN, SIGRTMAX})
@@ -285,9 +282,8 @@ TEST(Setuid, RootInstallRunsAsTheUser)
         EXPECT_TRUE(vq::within(10, [&] { return vq::asleep_in_read(pid); }));
         for (int p : {pid, vq::child(pid)})
             EXPECT_EQ(ids(p, "Uid:") + "\n" + ids(p, "Gid:"), own);
-        close(in[1]); // end of input: goodbye
-        int status = vq::reap(pid, 10);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        close(in[1]);                    // end of input: goodbye
+        EXPECT_EQ(vq::reap(pid, 10), 0); // the wait status of exit(0), and of nothing else
     }
     close(devnull);
 }
@@ -366,12 +362,10 @@ TEST(Watcher, SilencesWhenTheProgramIsGoneAndNeverStays)
             // 2 ms here; 13-20 ms with the clear and redraw it no longer makes.
             EXPECT_TRUE(vq::within(1, [&] { return term.trace().ended(); }))
                 << "still running 1 s after the hangup";
-            term.wait_ended();
             EXPECT_EQ(vq::slurp(slow.dir.path + "/count"), clears) << "a clear after the hangup";
             EXPECT_EQ(term.trace().code, 1);
         }
-        // Long enough for a busy machine; a watcher that is missing or held
-        // up never gets there.
+        // Long enough for a busy machine; a watcher missing or held up never gets there.
         auto logged = [&](const std::string &pattern) {
             std::regex re(pattern);
             return vq::within(10, [&] { return std::regex_search(vq::slurp(log), re); });
