@@ -374,8 +374,8 @@ TEST(Watcher, SilencesWhenTheProgramIsGoneAndNeverStays)
         std::vector<std::string> wanted = {"ioctl\\(1<" + tty + ">(\\(deleted\\))?, KIOCSOUND, 0"};
         // An event (<linux/input.h>) whose value, its last four bytes, is 0.
         if (c.beeper)
-            wanted.push_back("write\\(\\d+<[^>]*>, \"(\\\\x[0-9a-f]{2}){" +
-                             std::to_string(sizeof(input_event) - 4) + "}(\\\\x00){4}\"");
+            wanted.push_back(R"(write\(\d+<[^>]*>, "(\\x[0-9a-f]{2}){)" +
+                             std::to_string(sizeof(input_event) - 4) + R"(}(\\x00){4}")");
         if (c.end == End::hung_up)
             wanted.push_back("(\\d+) +setsid\\([\\s\\S]*\n\\1 +openat\\([^,]*, \"" + tty +
                              "\", O_(RDONLY|RDWR)(?![^\n]*O_NOCTTY)");
