@@ -426,11 +426,6 @@ void Term::wait_stopped(long n) const
         "the program to stop", pid_);
 }
 
-void Term::wait_tones(size_t n) const
-{
-    await([&] { return trace().tones.size() >= n; }, std::to_string(n) + " tones", pid_);
-}
-
 std::string Term::screen()
 {
     std::string s = tmux("capture-pane -p -t vq");

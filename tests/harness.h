@@ -194,8 +194,6 @@ class Term {
     void wait_ended() const;
     // Waits until the program has been stopped by job control n times.
     void wait_stopped(long n = 1) const;
-    // Waits until the program has asked for at least n tones in all.
-    void wait_tones(size_t n) const;
     std::string screen();
     std::pair<int, int> cursor(); // column, row; 0-based
     Trace trace() const;
