@@ -192,7 +192,7 @@ std::string drain(FILE *f, int (*done)(FILE *))
 
 } // namespace
 
-bool Machine::can_make_nodes()
+bool can_make_nodes()
 {
     return geteuid() == 0 && !way().unshare.empty();
 }

@@ -154,13 +154,12 @@ struct Beeper {
     std::string node = "/dev/null"; // what the node really is; "" for none
 };
 
-// The beepers the program finds: those a case gives, and no other. The
+// The beepers the program finds are those a case gives, and no other. The
 // machine's own are hidden in a mount namespace of the program's own, so
 // that no test sounds a real speaker; where none can be had (no root, no
-// user namespaces), the program sees the machine as it is.
-struct Machine {
-    static bool can_make_nodes(); // root only
-};
+// user namespaces), the program sees the machine as it is. Stand-in nodes
+// need root too: whether a case can have them.
+bool can_make_nodes();
 
 struct Piped {
     Trace trace;

@@ -127,7 +127,7 @@ TEST_P(Signals, LeaveTheSpeakerSilent)
     if (k.how == How::overflow || k.how == How::stopped)
         env = {"LD_PRELOAD=" VQ_FAULT_LIBRARY,
                std::string("VQ_FAULT=") + (k.how == How::overflow ? "overflow" : "stop")};
-    std::vector<vq::Beeper> beeper(vq::Machine::can_make_nodes() ? 1 : 0);
+    std::vector<vq::Beeper> beeper(vq::can_make_nodes() ? 1 : 0);
     bool lives = k.how == How::ignored || k.how == How::harmless;
     vq::Term term("", env, k.how == How::ignored ? "env --ignore-signal=" + name(k.sig) : "",
                   beeper);
@@ -191,7 +191,7 @@ TEST(Stop, SilentWhileStoppedAndTheToneComesBack)
         std::vector<std::string> events = {std::to_string(vq::chirp), "0", tone, "0"};
         events.insert(events.end(), c.after.begin(), c.after.end());
         SCOPED_TRACE(name(c.sig) + " " + testing::PrintToString(events));
-        std::vector<vq::Beeper> beeper(vq::Machine::can_make_nodes() ? 1 : 0);
+        std::vector<vq::Beeper> beeper(vq::can_make_nodes() ? 1 : 0);
         vq::Term term("", {}, "", beeper);
         term.type("4");
         if (!c.sounding)
@@ -322,7 +322,7 @@ TEST(Watcher, SilencesWhenTheProgramIsGoneAndNeverStays)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<vq::Beeper> beepers(c.beeper ? 1 : 0);
-        if (c.beeper && !vq::Machine::can_make_nodes()) {
+        if (c.beeper && !vq::can_make_nodes()) {
             std::cout << "skipped: " << c.what << ": stand-in nodes need root\n";
             continue;
         }

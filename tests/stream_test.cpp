@@ -174,7 +174,7 @@ class Beepers : public testing::TestWithParam<Found> {};
 TEST_P(Beepers, SoundOrSayWhy)
 {
     const Found &f = GetParam();
-    if (!f.beepers.empty() && !vq::Machine::can_make_nodes())
+    if (!f.beepers.empty() && !vq::can_make_nodes())
         GTEST_SKIP() << "stand-in nodes under /dev/input need root and a mount namespace";
     std::vector<std::string> env;
     if (*f.fault)
